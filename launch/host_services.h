@@ -1,0 +1,36 @@
+// The platform operations the launch decision needs. They are free functions
+// bound at link time: the Windows build links the real ones, the native tests
+// link a recording fake. The decision relies only on what is written here.
+#pragma once
+
+#include <string>
+
+// A file-system path as 8-bit text. Directories use "/" and end with "/".
+using PathString = std::string;
+// Dot-separated decimal components such as "1.0.3.0"; empty means no version.
+using VersionString = std::string;
+// The hidden main window, opaque to the decision (an HWND on Windows).
+using WindowHandle = void*;
+
+// The launcher's own directory, ending in "/". Never empty.
+PathString GetExeDirectory();
+
+// The per-user data directory, ending in "/", created if missing. Empty when
+// the platform cannot name it.
+PathString GetWritableDirectory();
+
+// True only for an existing file that is not a directory.
+bool IsFileExist(const PathString& path);
+
+// The file's version as four dot-separated numbers, or empty when the file has
+// no readable version.
+VersionString GetFileVersionString(const PathString& path);
+
+// Starts the executable and does not wait for it. Failure is not reported.
+void StartProcess(const PathString& path);
+
+// Shows a modal message and returns once the user has dismissed it.
+void ShowErrorBox(const std::string& text, const std::string& caption);
+
+// Destroys the main window, which ends the message loop.
+void CloseMainWindow(WindowHandle window);

@@ -1,0 +1,50 @@
+#include "fake_host.h"
+
+#include <cstdint>
+
+#include "stored_version.h"
+
+FakeHost& Host() {
+  static FakeHost host;
+  return host;
+}
+
+static void Record(const std::string& call) { Host().calls.push_back(call); }
+
+PathString GetExeDirectory() {
+  Record("GetExeDirectory");
+  return Host().exe_directory;
+}
+
+PathString GetWritableDirectory() {
+  Record("GetWritableDirectory");
+  return Host().writable_directory;
+}
+
+bool IsFileExist(const PathString& path) {
+  Record("IsFileExist " + path);
+  return Host().files.count(path) != 0;
+}
+
+VersionString GetFileVersionString(const PathString& path) {
+  Record("GetFileVersionString " + path);
+  auto file = Host().files.find(path);
+  return file == Host().files.end() ? VersionString() : file->second;
+}
+
+void StartProcess(const PathString& path) { Record("StartProcess " + path); }
+
+void ShowErrorBox(const std::string& text, const std::string& caption) {
+  Record("ShowErrorBox " + text + " | " + caption);
+}
+
+void CloseMainWindow(WindowHandle window) {
+  Record("CloseMainWindow " + std::to_string(reinterpret_cast<std::uintptr_t>(window)));
+}
+
+// The decision reads the settings file through this; the real lookup has
+// tests of its own on real files.
+VersionString ReadStoredVersion() {
+  Record("ReadStoredVersion");
+  return Host().stored_version;
+}

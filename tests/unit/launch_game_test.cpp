@@ -1,0 +1,186 @@
+// The launch decision against a fake host: which executable is started, what
+// is shown, and the exact order of the host calls.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "launch_game.h"
+
+namespace {
+
+const std::string kInstalled = "C:/Games/X/Slots.exe";
+const std::string kData = "C:/Users/u/AppData/Local/Orvellane/";
+WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x1234);
+const std::string kClose = "CloseMainWindow 4660";
+const std::string kErrorBox = "ShowErrorBox Get Slots Version Error! | Error";
+
+std::string Download(const std::string& base, const std::string& version) {
+  return base + "KivoDownloadRes/win32_app_" + version + "/Slots.exe";
+}
+
+std::vector<std::string> RunLaunch() {
+  LaunchGame(kWindow);
+  return Host().calls;
+}
+
+class LaunchGameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Host() = FakeHost(); }
+};
+
+TEST_F(LaunchGameTest, TypicalRunStartsTheNewerDownload) {
+  Host().files = {{kInstalled, "1.0.3.0"}, {Download(kData, "1.0.4.0"), "1.0.4.0"}};
+  Host().stored_version = "1.0.4.0";
+  EXPECT_EQ(RunLaunch(), (std::vector<std::string>{
+                             "GetExeDirectory",
+                             "IsFileExist " + kInstalled,
+                             "GetFileVersionString " + kInstalled,
+                             "ReadStoredVersion",
+                             "GetWritableDirectory",
+                             "IsFileExist " + Download(kData, "1.0.4.0"),
+                             "StartProcess " + Download(kData, "1.0.4.0"),
+                             kClose,
+                         }));
+}
+
+// Whenever the download is not taken, the installed game is started and the
+// data directory is never asked for.
+TEST_F(LaunchGameTest, InstalledGameStartsWhenNoNewerVersionIsStored) {
+  struct Case {
+    const char* name;
+    const char* installed;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"no stored version", "1.0.3.0", ""},
+      {"equal", "1.0.3.0", "1.0.3.0"},
+      {"older", "1.0.3.0", "1.0.2.9"},
+      {"older by number, newer by text", "1.0.10.0", "1.0.9.0"},
+      {"equal in the first four components", "1.0.3.0", "1.0.3.0.9"},
+      {"fewer components, equal", "1.0.3.0", "1.0.3"},
+      {"not a number", "1.0.3.0", "1.0.3.beta"},
+      {"out of range", "1.0.3.0", "99999999999.0.0.0"},
+      {"white space only", "1.0.3.0", " "},
+      {"path separator", "1.0.3.0", "1.0.4.0/../../../x"},
+      {"backslash", "1.0.3.0", "9\\..\\..\\x"},
+      {"drive colon", "1.0.3.0", "9:x"},
+      {"line break", "1.0.3.0", "1.0.4.0\n"},
+      {"tab", "1.0.3.0", "\t1.0.4.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host() = FakeHost();
+    Host().files = {{kInstalled, c.installed}};
+    Host().stored_version = c.stored;
+    // Even a download for the stored text being present changes nothing.
+    Host().files[Download(kData, c.stored)] = "9.9.9.9";
+    EXPECT_EQ(RunLaunch(), (std::vector<std::string>{
+                               "GetExeDirectory",
+                               "IsFileExist " + kInstalled,
+                               "GetFileVersionString " + kInstalled,
+                               "ReadStoredVersion",
+                               "StartProcess " + kInstalled,
+                               kClose,
+                           }));
+  }
+}
+
+TEST_F(LaunchGameTest, NewerVersionsAreComparedByNumberAndUsedVerbatim) {
+  struct Case {
+    const char* installed;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"1.0.9.0", "1.0.10.0"},
+      {"1.2.0.0", "1.10.0.0"},
+      {"1.9.9.9", "2"},
+      {"1.0.3.0", "1.1"},
+      {"1.0.3.0", " 1.0.4.0 "},        // kept as written, spaces and all
+      {"1.0.3.0", "1.0.4.0-beta"},     // 4-beta reads as 4
+      {"1.0.3.0", "1.0.4.0 (测试)"},  // bytes outside ASCII are not separators
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    Host() = FakeHost();
+    Host().files = {{kInstalled, c.installed}, {Download(kData, c.stored), ""}};
+    Host().stored_version = c.stored;
+    const std::vector<std::string> calls = RunLaunch();
+    ASSERT_EQ(calls.size(), 8u);
+    EXPECT_EQ(calls[6], "StartProcess " + Download(kData, c.stored));
+  }
+}
+
+TEST_F(LaunchGameTest, MissingDownloadFallsBackToTheInstalledGame) {
+  Host().files = {{kInstalled, "1.0.3.0"}};
+  Host().stored_version = "1.0.4.0";
+  EXPECT_EQ(RunLaunch(), (std::vector<std::string>{
+                             "GetExeDirectory",
+                             "IsFileExist " + kInstalled,
+                             "GetFileVersionString " + kInstalled,
+                             "ReadStoredVersion",
+                             "GetWritableDirectory",
+                             "IsFileExist " + Download(kData, "1.0.4.0"),
+                             "StartProcess " + kInstalled,
+                             kClose,
+                         }));
+}
+
+TEST_F(LaunchGameTest, WithoutADataDirectoryTheDownloadIsLookedForBesideTheLauncher) {
+  Host().writable_directory = "";
+  Host().files = {{kInstalled, "1.0.3.0"}, {Download("C:/Games/X/", "1.0.4.0"), ""}};
+  Host().stored_version = "1.0.4.0";
+  EXPECT_EQ(RunLaunch(), (std::vector<std::string>{
+                             "GetExeDirectory",
+                             "IsFileExist " + kInstalled,
+                             "GetFileVersionString " + kInstalled,
+                             "ReadStoredVersion",
+                             "GetWritableDirectory",
+                             "GetExeDirectory",
+                             "IsFileExist C:/Games/X/KivoDownloadRes/win32_app_1.0.4.0/Slots.exe",
+                             "StartProcess C:/Games/X/KivoDownloadRes/win32_app_1.0.4.0/Slots.exe",
+                             kClose,
+                         }));
+}
+
+// An installed game that is missing, or whose version cannot be read, is
+// reported once; nothing is started, and neither the settings file nor the
+// data directory is touched.
+TEST_F(LaunchGameTest, UnusableInstalledGameShowsTheErrorBoxOnly) {
+  const std::vector<std::string> box_only_when_absent = {
+      "GetExeDirectory", "IsFileExist " + kInstalled, kErrorBox, kClose};
+  const std::vector<std::string> box_only_when_unversioned = {
+      "GetExeDirectory", "IsFileExist " + kInstalled, "GetFileVersionString " + kInstalled,
+      kErrorBox, kClose};
+
+  // Absent, even with a newer download ready in the data directory.
+  Host().files = {{Download(kData, "1.0.4.0"), "1.0.4.0"}};
+  Host().stored_version = "1.0.4.0";
+  EXPECT_EQ(RunLaunch(), box_only_when_absent);
+
+  // Present without a version resource.
+  Host() = FakeHost();
+  Host().files = {{kInstalled, ""}, {Download(kData, "1.0.4.0"), "1.0.4.0"}};
+  Host().stored_version = "1.0.4.0";
+  EXPECT_EQ(RunLaunch(), box_only_when_unversioned);
+}
+
+TEST_F(LaunchGameTest, LauncherDirectoryIsUsedAsGiven) {
+  Host().exe_directory = "C:/";
+  Host().files = {{"C:/Slots.exe", "1.0.3.0"}};
+  const std::vector<std::string> calls = RunLaunch();
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[4], "StartProcess C:/Slots.exe");
+}
+
+TEST(IsSinglePathComponentTest, RejectsSeparatorsColonsAndControlCharacters) {
+  for (const char* good : {"1.0.4.0", "", " 1.0.4.0 ", "..", "1.0.4.0 (测试)", "a~b"}) {
+    EXPECT_TRUE(IsSinglePathComponent(good)) << good;
+  }
+  for (const char* bad : {"1/2", "1\\2", "C:1", "1\r\n", "\x1f", "a\tb", "../x"}) {
+    EXPECT_FALSE(IsSinglePathComponent(bad)) << bad;
+  }
+}
+
+}  // namespace
