@@ -1,0 +1,40 @@
+#include "system_library.h"
+
+#include <string>
+
+namespace {
+
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+
+std::wstring SystemDirectory() {
+  const UINT size = GetSystemDirectoryW(nullptr, 0);
+  if (size == 0) return {};
+  std::wstring directory(size, L'\0');
+  const UINT length = GetSystemDirectoryW(&directory[0], size);
+  if (length == 0 || length >= size) return {};
+  directory.resize(length);
+  return directory;
+}
+
+}  // namespace
+
+void RestrictDllSearchToSystem32() {
+  // Looked up rather than imported: Windows 7 without its loader update lacks
+  // it, and an import it cannot resolve would keep the launcher from starting.
+  auto set_default_dll_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                             "SetDefaultDllDirectories")));
+  if (set_default_dll_directories) set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+FARPROC GetSystemFunction(const wchar_t* library, const char* function) {
+  // Loaded for the life of the process, which is short; never freed.
+  HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // The flag is unknown to this Windows: name the file by its full path.
+    const std::wstring directory = SystemDirectory();
+    if (directory.empty()) return nullptr;
+    module = LoadLibraryExW((directory + L"\\" + library).c_str(), nullptr, 0);
+  }
+  return module ? GetProcAddress(module, function) : nullptr;
+}

@@ -1,0 +1,21 @@
+// Loading system DLLs from the system directory only. The launcher lives in a
+// folder the user can usually write to, so a DLL dropped beside it must never
+// be picked up in place of a system one.
+#pragma once
+
+#include <windows.h>
+
+// Removes the application folder and the current directory from the DLL
+// search path of this process, where Windows supports it.
+void RestrictDllSearchToSystem32();
+
+// The address of `function` in the system DLL `library` (e.g. L"version.dll"),
+// loaded from the system directory; null when either cannot be found.
+FARPROC GetSystemFunction(const wchar_t* library, const char* function);
+
+template <typename FunctionPointer>
+FunctionPointer GetSystemFunctionAs(const wchar_t* library, const char* function) {
+  // Through void* so that compilers accept the cast between function types.
+  return reinterpret_cast<FunctionPointer>(
+      reinterpret_cast<void*>(GetSystemFunction(library, function)));
+}

@@ -1,0 +1,337 @@
+"""The real Pelterin.exe under Wine, in scratch folder trees.
+
+Each test lays out an install folder (the launcher beside a fake Slots.exe),
+a working directory with or without UserDefault.xml, and a local
+application-data folder, then runs the launcher and reads what the fake
+games record when they start: their path, command line, working directory
+and an inherited environment variable.
+
+Needs: PELTERIN_EXE, FAKE_GAMES (folder of fake_game_*.exe and
+box_watcher.exe), WINE_RUN (the project's wine wrapper), E2E_SCRATCH, and an
+X display (DISPLAY) for the launcher's hidden window and the error box.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+PELTERIN = Path(os.environ["PELTERIN_EXE"])
+FAKE_GAMES = Path(os.environ["FAKE_GAMES"])
+WINE_RUN = os.environ["WINE_RUN"]
+SCRATCH = Path(os.environ["E2E_SCRATCH"])
+
+SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+START_TIMEOUT = 15  # seconds for a started game to write its record
+QUIET_PERIOD = 2    # seconds in which no (further) game may start
+
+SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
+<userDefaultRoot>
+    <music_volume>0.8</music_volume>
+    <win32_app_new_version>{}</win32_app_new_version>
+</userDefaultRoot>
+"""
+
+
+def wine_path(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args, cwd=None, env=None, timeout=60, **kwargs):
+    return subprocess.run([WINE_RUN, *map(str, args)], cwd=cwd, env=env, timeout=timeout,
+                          stdin=subprocess.DEVNULL, **kwargs)
+
+
+def set_local_app_data(value):
+    wine("reg", "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ",
+         "/d", value, "/f", check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def fake_game(version):
+    return FAKE_GAMES / f"fake_game_{version}.exe"
+
+
+class Run:
+    """What one launcher run did."""
+
+    def __init__(self, exit_code, records, output=""):
+        self.exit_code = exit_code
+        self.records = records
+        self.output = output
+
+    @property
+    def started(self):
+        """Windows paths of the started games (normalised to backslashes)."""
+        return [r["path"] for r in self.records]
+
+
+class LauncherTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        query = wine("reg", "query", SHELL_FOLDERS, "/v", "Local AppData",
+                     capture_output=True, text=True)
+        cls.saved_local_app_data = None
+        for line in query.stdout.splitlines():
+            if "Local AppData" in line:
+                cls.saved_local_app_data = line.split("REG_EXPAND_SZ", 1)[-1].strip()
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.saved_local_app_data:
+            set_local_app_data(cls.saved_local_app_data)
+
+    def setUp(self):
+        self.root = SCRATCH / type(self).__name__ / self._testMethodName
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.root.mkdir(parents=True)
+        self.records = self.root / "records"
+        self.records.mkdir()
+        self.install = self.root / "Games" / "Orvellane"
+        self.local_app_data = self.root / "AppData" / "Local"
+        self.local_app_data.mkdir(parents=True)
+        set_local_app_data(wine_path(self.local_app_data))
+
+    # --- laying out trees -------------------------------------------------
+
+    def lay_install(self, version="1.0.3.0", folder=None):
+        """The launcher and its Slots.exe (of `version`, or None for none)."""
+        folder = folder or self.install
+        folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy(PELTERIN, folder / "Pelterin.exe")
+        if version:
+            shutil.copy(fake_game(version), folder / "Slots.exe")
+        return folder
+
+    def lay_download(self, version, base=None):
+        base = base or self.local_app_data / "Orvellane"
+        folder = base / "KivoDownloadRes" / f"win32_app_{version}"
+        folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy(fake_game(version), folder / "Slots.exe")
+        return folder / "Slots.exe"
+
+    def write_settings(self, folder, stored_version=None, raw=None):
+        data = raw if raw is not None else SETTINGS.format(stored_version).encode()
+        (folder / "UserDefault.xml").write_bytes(data)
+
+    # --- running ----------------------------------------------------------
+
+    def run_launcher(self, install=None, cwd=None, expect_start=True, exe_name="Pelterin.exe"):
+        install = install or self.install
+        cwd = cwd or install
+        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
+                   PELTERIN_TAG="tag from the launcher's environment")
+        done = wine(wine_path(install / exe_name), cwd=cwd, env=env, capture_output=True,
+                    text=True, errors="replace")
+        return Run(done.returncode, self.wait_for_records(expect_start), done.stderr)
+
+    def wait_for_records(self, expect_start):
+        deadline = time.monotonic() + (START_TIMEOUT if expect_start else QUIET_PERIOD)
+        while time.monotonic() < deadline:
+            if list(self.records.glob("*.txt")):
+                time.sleep(QUIET_PERIOD)  # a second start would show up now
+                break
+            time.sleep(0.1)
+        records = []
+        for path in sorted(self.records.glob("*.txt")):
+            fields = dict(line.split("=", 1) for line in
+                          path.read_text(encoding="utf-8").splitlines() if "=" in line)
+            records.append(fields)
+        return records
+
+    def assertStartedOnly(self, run, unix_exe):
+        self.assertEqual(run.exit_code, 0, run.output)
+        self.assertEqual(run.started, [wine_path(unix_exe)], run.output)
+        record = run.records[0]
+        # The command line is the quoted path as the launcher composed it.
+        self.assertEqual(record["cmdline"], '"' + wine_path(unix_exe).replace("\\", "/") + '"')
+        self.assertEqual(record["tag"], "tag from the launcher's environment")
+        return record
+
+
+class ChoosingTheGameTest(LauncherTestCase):
+    def test_typical_run_starts_the_newer_download(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        download = self.lay_download("1.0.4.0")
+        record = self.assertStartedOnly(self.run_launcher(), download)
+        self.assertEqual(record["cwd"], wine_path(self.install))
+
+    def test_version_order_decides(self):
+        cases = [
+            # installed, stored, downloads present, expected start
+            ("1.0.3.0", "1.0.3.0", ["1.0.3.0"], "installed"),
+            ("1.0.4.0", "1.0.3.0", ["1.0.3.0"], "installed"),
+            ("1.0.9.0", "1.0.10.0", ["1.0.10.0"], "1.0.10.0"),
+            ("1.0.3.0", "1.0.4.0", [], "installed"),  # download missing
+        ]
+        for installed, stored, downloads, expected in cases:
+            with self.subTest(installed=installed, stored=stored, downloads=downloads):
+                shutil.rmtree(self.records)
+                self.records.mkdir()
+                shutil.rmtree(self.local_app_data / "Orvellane", ignore_errors=True)
+                self.lay_install(installed)
+                self.write_settings(self.install, stored)
+                for version in downloads:
+                    self.lay_download(version)
+                exe = (self.install / "Slots.exe" if expected == "installed"
+                       else self.local_app_data / "Orvellane" / "KivoDownloadRes"
+                       / f"win32_app_{expected}" / "Slots.exe")
+                self.assertStartedOnly(self.run_launcher(), exe)
+
+    def test_settings_are_read_from_the_working_directory_only(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        self.lay_download("1.0.4.0")
+        elsewhere = self.root / "elsewhere"
+        elsewhere.mkdir()
+        record = self.assertStartedOnly(self.run_launcher(cwd=elsewhere),
+                                        self.install / "Slots.exe")
+        self.assertEqual(record["cwd"], wine_path(elsewhere))
+
+    def test_unusable_settings_start_the_installed_game(self):
+        cases = {
+            "malformed": b"<userDefaultRoot><win32_app_new_version>1.0.4.0</userDefault",
+            "binary": bytes(range(256)) * 8,
+            "empty": b"",
+            "escaping the download tree": SETTINGS.format("1.0.4.0/../../../../evil").encode(),
+        }
+        self.lay_install("1.0.3.0")
+        self.lay_download("1.0.4.0")
+        # Where the escaping record points: outside KivoDownloadRes.
+        self.lay_download("1.0.4.0", base=self.local_app_data / "Orvellane" / "KivoDownloadRes"
+                          / "x" / "y")
+        for name, data in cases.items():
+            with self.subTest(name):
+                shutil.rmtree(self.records)
+                self.records.mkdir()
+                self.write_settings(self.install, raw=data)
+                self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
+
+    def test_without_local_app_data_the_download_is_looked_for_beside_the_launcher(self):
+        set_local_app_data(wine_path(self.root / "no such folder"))
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        download = self.lay_download("1.0.4.0", base=self.install)
+        self.assertStartedOnly(self.run_launcher(), download)
+
+    def test_data_folder_is_created_when_a_newer_version_is_stored(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.3.0")
+        self.run_launcher()
+        self.assertFalse((self.local_app_data / "Orvellane").exists(),
+                         "not needed, so not created")
+        self.write_settings(self.install, "1.0.4.0")
+        shutil.rmtree(self.records)
+        self.records.mkdir()
+        self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
+        self.assertTrue((self.local_app_data / "Orvellane").is_dir())
+
+
+class PathsTest(LauncherTestCase):
+    def test_non_ascii_install_and_data_folders(self):
+        self.install = self.root / "游戏" / "Orvellane Café"
+        self.local_app_data = self.root / "用户" / "AppData" / "Local"
+        self.local_app_data.mkdir(parents=True)
+        set_local_app_data(wine_path(self.local_app_data))
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+
+        self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
+        shutil.rmtree(self.records)
+        self.records.mkdir()
+        download = self.lay_download("1.0.4.0")
+        self.assertStartedOnly(self.run_launcher(), download)
+
+    def test_install_folder_with_spaces(self):
+        self.install = self.root / "Program Files (x86)" / "Orvellane Game"
+        self.lay_install("1.0.3.0")
+        self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
+
+    def test_launcher_at_the_root_of_a_drive(self):
+        drive_root = self.root / "drive"
+        drive_root.mkdir()
+        dosdevices = Path(os.environ.get("WINEPREFIX", Path(WINE_RUN).parent.parent
+                                         / "build" / "wineprefix")) / "dosdevices"
+        link = dosdevices / "p:"
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(drive_root)
+        try:
+            self.lay_install("1.0.3.0", folder=drive_root)
+            env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
+                       PELTERIN_TAG="tag from the launcher's environment")
+            done = wine(r"P:\Pelterin.exe", cwd=drive_root, env=env, capture_output=True,
+                        text=True, errors="replace")
+            run = Run(done.returncode, self.wait_for_records(True), done.stderr)
+            self.assertEqual(run.exit_code, 0)
+            self.assertEqual([r["cmdline"] for r in run.records], ['"P:/Slots.exe"'])
+        finally:
+            link.unlink()
+
+    def test_launcher_path_longer_than_260_characters(self):
+        # Wine cannot start an image whose own path is that long, so the long
+        # install folder is proven through a download kept in a short folder:
+        # the installed version must have been read through the long path.
+        self.install = self.root.joinpath(*[f"a_rather_long_folder_name_{i:02d}" for i in range(12)])
+        self.assertGreater(len(wine_path(self.install / "Slots.exe")), 260)
+        self.lay_install("1.0.3.0")
+        cwd = self.root / "cwd"
+        cwd.mkdir()
+        self.write_settings(cwd, "1.0.4.0")
+        download = self.lay_download("1.0.4.0")
+        self.assertStartedOnly(self.run_launcher(cwd=cwd), download)
+
+
+class ErrorBoxTest(LauncherTestCase):
+    """The one thing the launcher ever shows: the box for an unusable game."""
+
+    def run_with_box_watcher(self, screenshot=None):
+        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records))
+        watcher = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "box_watcher.exe"), "30"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                   encoding="utf-8", errors="replace", env=env)
+        try:
+            done = wine(wine_path(self.install / "Pelterin.exe"), cwd=self.install, env=env,
+                        capture_output=True, text=True, errors="replace")
+            report, _ = watcher.communicate(timeout=60)
+        finally:
+            if watcher.poll() is None:
+                watcher.kill()
+        return done.returncode, report.splitlines(), self.wait_for_records(False)
+
+    def test_box_for_an_installed_game_that_cannot_be_used(self):
+        def unversioned(folder):
+            shutil.copy(fake_game("unversioned"), folder / "Slots.exe")
+
+        def missing(folder):
+            pass
+
+        def folder_named_slots(folder):
+            (folder / "Slots.exe").mkdir()
+
+        def text_file(folder):
+            (folder / "Slots.exe").write_text("not a program\r\n")
+
+        for make_game in (unversioned, missing, folder_named_slots, text_file):
+            with self.subTest(make_game.__name__):
+                shutil.rmtree(self.install, ignore_errors=True)
+                self.lay_install(None)
+                make_game(self.install)
+                # A newer download is ready, but the box wins.
+                self.write_settings(self.install, "1.0.4.0")
+                self.lay_download("1.0.4.0", base=self.install)
+
+                exit_code, report, records = self.run_with_box_watcher()
+                self.assertEqual(exit_code, 0)
+                self.assertEqual(report, ["boxes=1", "text=Get Slots Version Error!",
+                                          "main_window=hidden"])
+                self.assertEqual(records, [], "nothing may start")
+                self.assertFalse((self.local_app_data / "Orvellane").exists(),
+                                 "the data folder is not touched")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

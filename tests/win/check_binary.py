@@ -1,0 +1,417 @@
+#!/usr/bin/env python3
+"""Checks the built launcher executable itself: its PE header, what it imports
+and the resources it carries.
+
+    /usr/bin/python3 tests/win/check_binary.py path/to/Pelterin.exe
+
+The path may also come from the PELTERIN_EXE environment variable. Further
+arguments go to unittest (e.g. -v, -k dialog).
+
+Some of what is checked here cannot be seen from a run under Wine at all:
+Wine's own user32 already loads version.dll, so a launcher that imported it
+statically (and would therefore pick up a planted copy from its own folder on
+Windows) behaves no differently there. The import table is the proof.
+"""
+
+import hashlib
+import os
+import struct
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+try:
+    import pefile
+except ImportError:
+    sys.exit("check_binary.py needs pefile (Debian: python3-pefile); "
+             "run it with /usr/bin/python3")
+
+# Resource types.
+RT_ICON = 3
+RT_MENU = 4
+RT_DIALOG = 5
+RT_STRING = 6
+RT_ACCELERATOR = 9
+RT_GROUP_ICON = 14
+RT_MANIFEST = 24
+
+CHINESE_PRC = 0x0804    # LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED: 2052
+ENGLISH_US = 0x0409     # LANG_ENGLISH, SUBLANG_ENGLISH_US: 1033
+
+# Window, dialog and control styles.
+WS_POPUP = 0x80000000
+WS_CHILD = 0x40000000
+WS_VISIBLE = 0x10000000
+WS_CAPTION = 0x00C00000
+WS_SYSMENU = 0x00080000
+WS_GROUP = 0x00020000
+WS_TABSTOP = 0x00010000
+DS_MODALFRAME = 0x80
+DS_SETFONT = 0x40
+DS_FIXEDSYS = 0x08
+SS_LEFT = 0x00
+SS_ICON = 0x03
+SS_NOPREFIX = 0x80
+BS_DEFPUSHBUTTON = 0x01
+
+IDOK = 1
+IDC_STATIC = 0xFFFFFFFF  # -1 as the template's DWORD control id
+
+# Anything else in the import table could be picked up from the launcher's
+# own, user-writable folder instead of the system directory.
+ALLOWED_IMPORTS = ("kernel32.dll", "user32.dll", "msvcrt.dll")
+ALLOWED_IMPORT_PREFIXES = ("api-ms-win-crt-",)
+
+# version.dll and shell32.dll are loaded at run time from the system directory
+# only; a static (or delay-load) import would be resolved through the normal
+# search order, which starts at the application's folder. The MinGW runtime
+# DLLs must not be needed at all: the runtime is linked statically.
+FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "libstdc++",
+                             "libgcc", "libwinpthread")
+
+# Windows 7 without its loader update lacks this export; importing it
+# statically would stop the launcher from starting there at all.
+RUNTIME_LOOKUP_ONLY = ("SetDefaultDllDirectories",)
+
+EXE_PATH = None
+pe = None
+resources = {}  # (type, name, language) -> bytes
+
+
+def setUpModule():
+    global pe
+    pe = pefile.PE(EXE_PATH)
+    resources.update(read_resources(pe))
+
+
+def read_resources(image):
+    """Flattens the three-level resource tree. Only numeric types and names
+    are expected in this executable; named ones are keyed by their text."""
+    found = {}
+    if not hasattr(image, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for kind in image.DIRECTORY_ENTRY_RESOURCE.entries:
+        kind_key = kind.id if kind.name is None else str(kind.name)
+        for name in kind.directory.entries:
+            name_key = name.id if name.name is None else str(name.name)
+            for language in name.directory.entries:
+                entry = language.data.struct
+                found[(kind_key, name_key, language.id)] = image.get_data(
+                    entry.OffsetToData, entry.Size)
+    return found
+
+
+def imported_dlls():
+    """Names of the DLLs in the import and the delay-load import tables, with
+    the names of the functions taken from each."""
+    tables = []
+    for attribute in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT"):
+        tables.extend(getattr(pe, attribute, []))
+    return [(entry.dll.decode("ascii"),
+             [symbol.name.decode("ascii") for symbol in entry.imports
+              if symbol.name is not None])
+            for entry in tables]
+
+
+class Flags(int):
+    """A style DWORD that shows itself in hex in failure messages."""
+
+    def __repr__(self):
+        return "0x%08X" % self
+
+
+class TemplateReader:
+    """Reads the little-endian fields of a dialog template in order."""
+
+    def __init__(self, data):
+        self.data = data
+        self.offset = 0
+
+    def unpack(self, layout):
+        values = struct.unpack_from("<" + layout, self.data, self.offset)
+        self.offset += struct.calcsize("<" + layout)
+        return values if len(values) > 1 else values[0]
+
+    def text(self):
+        end = self.offset
+        while self.data[end:end + 2] != b"\0\0":
+            end += 2
+        value = self.data[self.offset:end].decode("utf-16-le")
+        self.offset = end + 2
+        return value
+
+    def text_or_ordinal(self):
+        """sz_Or_Ord: None when empty, an int for an 0xFFFF ordinal,
+        otherwise the text."""
+        first = struct.unpack_from("<H", self.data, self.offset)[0]
+        if first == 0x0000:
+            self.offset += 2
+            return None
+        if first == 0xFFFF:
+            self.offset += 2
+            return self.unpack("H")
+        return self.text()
+
+    def align(self):
+        self.offset += -self.offset % 4
+
+    def rest(self):
+        return self.data[self.offset:]
+
+
+def read_dialog(data):
+    """Parses a DLGTEMPLATEEX and its DLGITEMTEMPLATEEX items."""
+    reader = TemplateReader(data)
+    dialog = {}
+    for field, layout in (("dlgVer", "H"), ("signature", "H"),
+                          ("helpID", "I"), ("exStyle", "I"), ("style", "I"),
+                          ("cDlgItems", "H"), ("x", "h"), ("y", "h"),
+                          ("cx", "h"), ("cy", "h")):
+        dialog[field] = reader.unpack(layout)
+    dialog["exStyle"] = Flags(dialog["exStyle"])
+    dialog["style"] = Flags(dialog["style"])
+    if (dialog["dlgVer"], dialog["signature"]) != (1, 0xFFFF):
+        raise ValueError("not an extended dialog template")
+    dialog["menu"] = reader.text_or_ordinal()
+    dialog["windowClass"] = reader.text_or_ordinal()
+    dialog["title"] = reader.text()
+    # The font block is only there when the dialog asks for a font.
+    if dialog["style"] & DS_SETFONT:
+        for field, layout in (("pointsize", "H"), ("weight", "H"),
+                              ("italic", "B"), ("charset", "B")):
+            dialog[field] = reader.unpack(layout)
+        dialog["typeface"] = reader.text()
+
+    items = []
+    for _ in range(dialog["cDlgItems"]):
+        reader.align()
+        item = {}
+        for field, layout in (("helpID", "I"), ("exStyle", "I"),
+                              ("style", "I"), ("x", "h"), ("y", "h"),
+                              ("cx", "h"), ("cy", "h"), ("id", "I")):
+            item[field] = reader.unpack(layout)
+        item["exStyle"] = Flags(item["exStyle"])
+        item["style"] = Flags(item["style"])
+        item["class"] = control_class(reader.text_or_ordinal())
+        item["title"] = reader.text_or_ordinal()
+        item["extraCount"] = reader.unpack("H")
+        reader.offset += item["extraCount"]
+        items.append(item)
+    return dialog, items, reader.rest()
+
+
+def control_class(value):
+    """The predefined control classes may be stored as an ordinal or by name;
+    Windows treats both the same, and which one a template holds depends on
+    the resource compiler and the statement used."""
+    ordinals = {0x0080: "button", 0x0081: "edit", 0x0082: "static",
+                0x0083: "listbox", 0x0084: "scrollbar", 0x0085: "combobox"}
+    if isinstance(value, int):
+        return ordinals.get(value, value)
+    return value.lower()
+
+
+def string_block(data):
+    """The 16 strings of one string-table block."""
+    reader = TemplateReader(data)
+    strings = []
+    for _ in range(16):
+        length = reader.unpack("H")
+        strings.append(reader.data[reader.offset:reader.offset + length * 2]
+                       .decode("utf-16-le"))
+        reader.offset += length * 2
+    return strings
+
+
+class HeaderTest(unittest.TestCase):
+
+    def test_is_a_32_bit_i386_image(self):
+        self.assertEqual(pe.FILE_HEADER.Machine,
+                         pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+        self.assertEqual(pe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+
+    def test_uses_the_gui_subsystem(self):
+        # A console-subsystem launcher would flash a console window.
+        self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
+                         pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+
+
+class ImportTest(unittest.TestCase):
+
+    def test_imports_only_allowed_system_dlls(self):
+        dlls = [name for name, _ in imported_dlls()]
+        self.assertIn("kernel32.dll", [name.lower() for name in dlls])
+        for name in dlls:
+            with self.subTest(dll=name):
+                self.assertTrue(
+                    name.lower() in ALLOWED_IMPORTS
+                    or name.lower().startswith(ALLOWED_IMPORT_PREFIXES),
+                    "%s is not an allowed system DLL" % name)
+
+    def test_loads_planting_targets_and_runtime_dlls_only_at_run_time(self):
+        for name, _ in imported_dlls():
+            with self.subTest(dll=name):
+                self.assertFalse(name.lower().startswith(FORBIDDEN_IMPORT_PREFIXES),
+                                 "%s must not be in the import tables" % name)
+
+    def test_looks_up_newer_loader_functions_at_run_time(self):
+        for name, functions in imported_dlls():
+            for function in RUNTIME_LOOKUP_ONLY:
+                with self.subTest(dll=name, function=function):
+                    self.assertNotIn(function, functions)
+
+
+class ResourceTest(unittest.TestCase):
+
+    maxDiff = None
+
+    def resource(self, kind, name, language):
+        key = (kind, name, language)
+        if key not in resources:
+            self.fail("resource type %d, id %d, language %d is missing; "
+                      "the executable has %s"
+                      % (key + (", ".join(sorted(map(str, resources))),)))
+        return resources[key]
+
+    def test_each_resource_is_in_its_language_only(self):
+        # A missing or misplaced LANGUAGE statement moves resources to the
+        # compiler's default language; this catches it for each of them.
+        expected = (
+            (RT_STRING, 7, CHINESE_PRC),       # the block holding 96..111
+            (RT_GROUP_ICON, 107, CHINESE_PRC),
+            (RT_GROUP_ICON, 108, CHINESE_PRC),
+            (RT_DIALOG, 103, CHINESE_PRC),
+            (RT_MANIFEST, 1, ENGLISH_US),
+        )
+        for kind, name, language in expected:
+            with self.subTest(type=kind, id=name):
+                languages = {key[2] for key in resources
+                             if key[:2] == (kind, name)}
+                self.assertEqual(languages, {language})
+
+    def test_string_table_holds_title_and_class_name(self):
+        strings = string_block(self.resource(RT_STRING, 7, CHINESE_PRC))
+        expected = {103: "Orvellane", 109: "PELTERIN"}
+        for string_id in range(96, 112):
+            with self.subTest(id=string_id):
+                self.assertEqual(strings[string_id - 96],
+                                 expected.get(string_id, ""))
+
+    def test_icon_groups_share_one_64x64_32_bpp_image(self):
+        images = []
+        for group_id in (107, 108):
+            with self.subTest(group=group_id):
+                reader = TemplateReader(
+                    self.resource(RT_GROUP_ICON, group_id, CHINESE_PRC))
+                self.assertEqual(reader.unpack("HHH"), (0, 1, 1))
+                (width, height, colours, _, planes, bits, size,
+                 icon_id) = reader.unpack("BBBBHHIH")
+                self.assertEqual((width, height, colours, planes, bits),
+                                 (64, 64, 0, 1, 32))
+                image = self.resource(RT_ICON, icon_id, CHINESE_PRC)
+                self.assertEqual(len(image), size)
+                # A classic DIB (not PNG): the height covers the colour image
+                # and the AND mask, and the AND mask is present.
+                header = struct.unpack_from("<IiiHHI", image)
+                self.assertEqual(header, (40, 64, 128, 1, 32, 0))
+                self.assertEqual(size, 40 + 64 * 64 * 4 + 64 * 8)
+                alpha = image[40 + 3:40 + 64 * 64 * 4:4]
+                self.assertTrue(any(alpha), "the image is fully transparent")
+                images.append(hashlib.sha256(image).hexdigest())
+        self.assertEqual(len(images), 2)
+        self.assertEqual(images[0], images[1], "the two groups' images differ")
+
+    def test_about_dialog_template(self):
+        dialog, items, rest = read_dialog(self.resource(RT_DIALOG, 103,
+                                                        CHINESE_PRC))
+        self.assertEqual(dialog, {
+            "dlgVer": 1, "signature": 0xFFFF, "helpID": 0,
+            "exStyle": Flags(0),
+            "style": Flags(DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS | WS_POPUP
+                           | WS_CAPTION | WS_SYSMENU),
+            "cDlgItems": 4, "x": 0, "y": 0, "cx": 170, "cy": 62,
+            "menu": None, "windowClass": None, "title": "关于 Pelterin",
+            "pointsize": 9, "weight": 400, "italic": 0, "charset": 1,
+            "typeface": "MS Shell Dlg",
+        })
+
+        child = WS_CHILD | WS_VISIBLE
+        notice = items[2]["title"] if len(items) > 2 else None
+        expected = [
+            # class, title, id, x, y, cx, cy, style
+            ("static", 128, IDC_STATIC, 14, 14, 21, 20, child | SS_ICON),
+            ("static", "Pelterin, 版本 1.0", IDC_STATIC, 42, 14, 114, 8,
+             child | SS_NOPREFIX | WS_GROUP),
+            ("static", notice, IDC_STATIC, 42, 26, 114, 8,
+             child | SS_LEFT | WS_GROUP),
+            ("button", "确定", IDOK, 113, 41, 50, 14,
+             child | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP),
+        ]
+        self.assertEqual(len(items), len(expected))
+        for index, (item, row) in enumerate(zip(items, expected)):
+            with self.subTest(control=index):
+                kind, title, control_id, x, y, cx, cy, style = row
+                self.assertEqual(item, {
+                    "helpID": 0, "exStyle": Flags(0), "style": Flags(style),
+                    "x": x, "y": y, "cx": cx, "cy": cy, "id": control_id,
+                    "class": kind, "title": title, "extraCount": 0,
+                })
+        # The free-text line: present, and on one line.
+        self.assertIsInstance(notice, str)
+        self.assertTrue(notice.strip())
+        self.assertNotRegex(notice, "[\r\n]")
+        # Nothing after the last control but padding.
+        self.assertEqual(rest.strip(b"\0"), b"")
+
+    def test_manifest_runs_as_invoker_and_is_long_path_aware(self):
+        manifests = [key for key in resources if key[0] == RT_MANIFEST]
+        self.assertEqual(manifests, [(RT_MANIFEST, 1, ENGLISH_US)])
+        root = ElementTree.fromstring(resources[manifests[0]])
+        self.assertEqual(root.tag, "{urn:schemas-microsoft-com:asm.v1}assembly")
+
+        # Windows reads the trustInfo block in the v2 or the v3 namespace and
+        # ignores it anywhere else; ignored, it would leave the elevation
+        # decision to Windows' installer detection.
+        levels = []
+        for version in ("v2", "v3"):
+            levels += root.findall("/".join(
+                "{urn:schemas-microsoft-com:asm.%s}%s" % (version, tag)
+                for tag in ("trustInfo", "security", "requestedPrivileges",
+                            "requestedExecutionLevel")))
+        self.assertEqual(len(levels), 1, "no requestedExecutionLevel where "
+                         "Windows looks for it")
+        self.assertEqual(levels[0].attrib,
+                         {"level": "asInvoker", "uiAccess": "false"})
+
+        settings = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
+        found = root.findall(
+            "{urn:schemas-microsoft-com:asm.v3}application/"
+            "{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+            "{%s}longPathAware" % settings)
+        self.assertEqual(len(found), 1, "no longPathAware where Windows "
+                         "looks for it")
+        self.assertEqual(found[0].text.strip().lower(), "true")
+
+    def test_has_no_menu_and_no_accelerator_table(self):
+        # The window class names menu 109 and the entry point loads
+        # accelerator table 109; both must find nothing, so that the user
+        # has no way to send the About or Exit commands.
+        kinds = {key[0] for key in resources}
+        self.assertNotIn(RT_MENU, kinds)
+        self.assertNotIn(RT_ACCELERATOR, kinds)
+
+
+def main():
+    global EXE_PATH
+    arguments = sys.argv[1:]
+    if arguments and not arguments[0].startswith("-"):
+        EXE_PATH = arguments.pop(0)
+    else:
+        EXE_PATH = os.environ.get("PELTERIN_EXE")
+    if not EXE_PATH:
+        sys.exit("usage: check_binary.py PELTERIN_EXE [unittest options]")
+    unittest.main(argv=[sys.argv[0]] + arguments, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

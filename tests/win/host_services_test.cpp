@@ -1,0 +1,217 @@
+// The Windows host services on real files, folders, version resources and
+// processes. Runs under Wine, in scratch folders below %TEMP%.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "host_services.h"
+#include "utf_conversion.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const wchar_t kShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+PathString Utf8Path(const fs::path& path) {
+  std::string text = WideToUTF8(path.wstring());
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+fs::path FromUtf8(const PathString& path) { return fs::path(UTF8ToWide(path)); }
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A fake game built beside this test, with the version given by its name.
+fs::path FakeGame(const char* name) { return FromUtf8(GetExeDirectory()) / name; }
+
+class HostServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    scratch_ = fs::temp_directory_path() / (std::wstring(L"pelterin host ") +
+                                            UTF8ToWide(test->name()) + L" " +
+                                            std::to_wstring(GetCurrentProcessId()));
+    fs::remove_all(scratch_);
+    fs::create_directories(scratch_);
+  }
+  void TearDown() override {
+    if (saved_local_app_data_) {
+      SetLocalAppData(*saved_local_app_data_);
+    }
+    std::error_code ignored;
+    fs::remove_all(scratch_, ignored);
+  }
+
+  // Points CSIDL_LOCAL_APPDATA at `folder` for this process, as a user's
+  // profile would, and restores the old value after the test.
+  void SetLocalAppData(const std::wstring& folder) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (!saved_local_app_data_) {
+      wchar_t old[32768] = {};
+      DWORD size = sizeof(old) - sizeof(wchar_t);
+      RegQueryValueExW(key, L"Local AppData", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(old), &size);
+      saved_local_app_data_ = std::make_unique<std::wstring>(old);
+    }
+    RegSetValueExW(key, L"Local AppData", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+
+  fs::path scratch_;
+  std::unique_ptr<std::wstring> saved_local_app_data_;
+};
+
+TEST_F(HostServicesTest, ExeDirectoryIsTheFolderOfThisProgram) {
+  const PathString directory = GetExeDirectory();
+  ASSERT_GE(directory.size(), 3u);
+  EXPECT_EQ(directory.back(), '/');
+  EXPECT_EQ(directory.find('\\'), std::string::npos);
+  EXPECT_TRUE(IsFileExist(directory + "host_services_tests.exe"));
+}
+
+TEST_F(HostServicesTest, FileTestSeesRegularFilesOnly) {
+  WriteFile(scratch_ / "Slots.exe", "x");
+  fs::create_directories(scratch_ / "dir" / "Slots.exe");
+  fs::create_directories(scratch_ / L"游戏 目录");
+  WriteFile(scratch_ / L"游戏 目录" / L"Slots.exe", "x");
+
+  const PathString base = Utf8Path(scratch_) + "/";
+  EXPECT_TRUE(IsFileExist(base + "Slots.exe"));
+  EXPECT_TRUE(IsFileExist(base + "\xE6\xB8\xB8\xE6\x88\x8F \xE7\x9B\xAE\xE5\xBD\x95/Slots.exe"));
+  EXPECT_FALSE(IsFileExist(base + "dir/Slots.exe")) << "a folder of that name";
+  EXPECT_FALSE(IsFileExist(base + "missing.exe"));
+  EXPECT_FALSE(IsFileExist(base + "\xFF\xFE/Slots.exe")) << "not UTF-8";
+  EXPECT_FALSE(IsFileExist(""));
+}
+
+TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
+  fs::create_directories(scratch_ / L"版本");
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / L"版本" / L"Slots.exe");
+  WriteFile(scratch_ / "text.exe", "This is not a program.\r\n");
+  WriteFile(scratch_ / "empty.exe", "");
+  {
+    std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(whole)), {});
+    WriteFile(scratch_ / "truncated.exe", bytes.substr(0, bytes.size() / 3));
+  }
+
+  struct Case {
+    PathString path;
+    VersionString version;
+  };
+  const PathString base = Utf8Path(scratch_) + "/";
+  const Case cases[] = {
+      {Utf8Path(FakeGame("fake_game_1.0.3.0.exe")), "1.0.3.0"},
+      {Utf8Path(FakeGame("fake_game_1.0.10.0.exe")), "1.0.10.0"},
+      {Utf8Path(FakeGame("fake_game_65535.65535.65535.65535.exe")), "65535.65535.65535.65535"},
+      {base + "\xE7\x89\x88\xE6\x9C\xAC/Slots.exe", "1.0.3.0"},
+      {Utf8Path(FakeGame("fake_game_unversioned.exe")), ""},
+      {base + "text.exe", ""},
+      {base + "empty.exe", ""},
+      {base + "truncated.exe", ""},
+      {base + "missing.exe", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(GetFileVersionString(c.path), c.version) << c.path;
+}
+
+TEST_F(HostServicesTest, DataDirectoryIsCreatedUnderLocalAppData) {
+  struct Case {
+    const wchar_t* local_app_data;  // below the scratch folder
+    const char* expected;           // below the scratch folder
+  };
+  const Case cases[] = {
+      {L"Local", "Local/Orvellane/"},
+      {L"a.b\\AppData\\Local", "a.b/AppData/Local/Orvellane/"},
+      {L"用户\\AppData\\Local", "\xE7\x94\xA8\xE6\x88\xB7/AppData/Local/Orvellane/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUTF8(c.local_app_data));
+    fs::create_directories(scratch_ / c.local_app_data);
+    SetLocalAppData((scratch_ / c.local_app_data).wstring());
+    const PathString expected = Utf8Path(scratch_) + "/" + c.expected;
+    EXPECT_EQ(GetWritableDirectory(), expected);
+    EXPECT_TRUE(fs::is_directory(FromUtf8(expected)));
+    // Asked again, with the folder already there: the same answer.
+    EXPECT_EQ(GetWritableDirectory(), expected);
+  }
+}
+
+// Windows names no local application-data folder that does not exist; the
+// launcher then looks for downloads beside itself instead.
+TEST_F(HostServicesTest, NoDataDirectoryWithoutLocalAppData) {
+  SetLocalAppData((scratch_ / "missing" / "Local").wstring());
+  EXPECT_EQ(GetWritableDirectory(), "");
+  EXPECT_FALSE(fs::exists(scratch_ / "missing"));
+}
+
+TEST_F(HostServicesTest, DataDirectoryThatCannotBeMadeIsStillNamed) {
+  fs::create_directories(scratch_ / "Local");
+  WriteFile(scratch_ / "Local" / "Orvellane", "a file where the folder should be");
+  SetLocalAppData((scratch_ / "Local").wstring());
+  const PathString directory = GetWritableDirectory();
+  EXPECT_EQ(directory, Utf8Path(scratch_) + "/Local/Orvellane/");
+  EXPECT_FALSE(IsFileExist(directory + "KivoDownloadRes/win32_app_1.0.4.0/Slots.exe"));
+}
+
+// The started game gets its quoted path as its command line, and the
+// launcher's working directory and environment.
+TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
+  struct Case {
+    const wchar_t* folder;
+  };
+  const Case cases[] = {{L"plain"}, {L"Program Files (x86)\\Orvellane"}, {L"游戏"}};
+  const fs::path records = scratch_ / "records";
+  const fs::path working = scratch_ / "working dir";
+  fs::create_directories(records);
+  fs::create_directories(working);
+  SetEnvironmentVariableW(L"PELTERIN_RECORD_DIR", records.wstring().c_str());
+  SetEnvironmentVariableW(L"PELTERIN_TAG", L"inherited \u00e9");
+  const fs::path original = fs::current_path();
+  fs::current_path(working);
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUTF8(c.folder));
+    fs::remove_all(records);
+    fs::create_directories(records);
+    fs::create_directories(scratch_ / c.folder);
+    fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / c.folder / "Slots.exe");
+    const PathString game = Utf8Path(scratch_ / c.folder) + "/Slots.exe";
+
+    StartProcess(game);
+
+    std::string record;
+    for (int i = 0; i < 200 && record.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      for (const auto& entry : fs::directory_iterator(records)) {
+        if (entry.path().extension() != ".txt") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        record.assign((std::istreambuf_iterator<char>(in)), {});
+      }
+    }
+    ASSERT_FALSE(record.empty()) << "the game did not start";
+    EXPECT_NE(record.find("cmdline=\"" + game + "\"\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("cwd=" + WideToUTF8(working.wstring()) + "\n"), std::string::npos)
+        << record;
+    EXPECT_NE(record.find("tag=inherited \xC3\xA9\n"), std::string::npos) << record;
+  }
+  fs::current_path(original);
+}
+
+}  // namespace
