@@ -33,6 +33,7 @@ RT_DIALOG = 5
 RT_STRING = 6
 RT_ACCELERATOR = 9
 RT_GROUP_ICON = 14
+RT_VERSION = 16
 RT_MANIFEST = 24
 
 CHINESE_PRC = 0x0804    # LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED: 2052
@@ -281,6 +282,7 @@ class ResourceTest(unittest.TestCase):
             (RT_GROUP_ICON, 107, CHINESE_PRC),
             (RT_GROUP_ICON, 108, CHINESE_PRC),
             (RT_DIALOG, 103, CHINESE_PRC),
+            (RT_VERSION, 1, CHINESE_PRC),
             (RT_MANIFEST, 1, ENGLISH_US),
         )
         for kind, name, language in expected:
@@ -391,6 +393,20 @@ class ResourceTest(unittest.TestCase):
         self.assertEqual(len(found), 1, "no longPathAware where Windows "
                          "looks for it")
         self.assertEqual(found[0].text.strip().lower(), "true")
+
+    def test_version_information_names_the_launcher(self):
+        self.resource(RT_VERSION, 1, CHINESE_PRC)
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.Signature, fixed.FileVersionMS, fixed.FileVersionLS),
+                         (0xFEEF04BD, 0x00010000, 0x00000000))
+        tables = [table for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+                  for table in info.StringTable]
+        self.assertEqual([table.LangID for table in tables], [b"080404b0"])
+        strings = {key.decode(): value.decode() for key, value in tables[0].entries.items()}
+        self.assertEqual({key: strings.get(key) for key in
+                          ("ProductName", "FileDescription", "FileVersion", "OriginalFilename")},
+                         {"ProductName": "Orvellane", "FileDescription": "Orvellane launcher",
+                          "FileVersion": "1.0.0.0", "OriginalFilename": "Pelterin.exe"})
 
     def test_has_no_menu_and_no_accelerator_table(self):
         # The window class names menu 109 and the entry point loads
