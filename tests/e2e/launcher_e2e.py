@@ -11,6 +11,7 @@ box_watcher.exe), WINE_RUN (the project's wine wrapper), E2E_SCRATCH, and an
 X display (DISPLAY) for the launcher's hidden window and the error box.
 """
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -300,6 +301,114 @@ class DllPlantingTest(LauncherTestCase):
         self.assertEqual(sorted(p.name for p in self.records.glob("planted-*")), [])
 
 
+class FaultInjectionTest(LauncherTestCase):
+    """Whatever is on disk, the launcher ends promptly with exit code 0,
+    starts the right game, shows no box and leaves the settings untouched."""
+
+    def run_checked(self, expected_exe, cwd=None):
+        settings = (cwd or self.install) / "UserDefault.xml"
+        before = settings.read_bytes() if settings.is_file() else None
+        run = self.run_launcher(cwd=cwd)
+        self.assertStartedOnly(run, expected_exe)
+        if before is not None:
+            self.assertEqual(settings.read_bytes(), before, "the settings file changed")
+        return run
+
+    def test_unreadable_or_odd_settings_files(self):
+        huge = ("<userDefaultRoot>\n"
+                + "".join(f"<key_{i}>{'v' * 40}</key_{i}>\n" for i in range(260_000))
+                + "<win32_app_new_version>1.0.4.0</win32_app_new_version>\n"
+                  "</userDefaultRoot>\n").encode()
+        self.assertGreater(len(huge), 16 * 1024 * 1024)
+        noise = random.Random(4).randbytes(64 * 1024)
+        installed = self.install / "Slots.exe"
+        download = self.local_app_data / "Orvellane" / "KivoDownloadRes" / "win32_app_1.0.4.0" \
+            / "Slots.exe"
+        cases = [
+            ("16 MB of other settings first", huge, download),
+            ("random bytes", noise, installed),
+            ("100,000-character version", SETTINGS.format("1.0.4." + "0" * 99_993).encode(),
+             installed),
+            ("100,000 digits", SETTINGS.format("9" * 100_000).encode(), installed),
+        ]
+        self.lay_install("1.0.3.0")
+        self.lay_download("1.0.4.0")
+        for name, data, expected in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.records)
+                self.records.mkdir()
+                self.write_settings(self.install, raw=data)
+                self.run_checked(expected)
+
+    def test_settings_held_open_by_another_program(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        self.lay_download("1.0.4.0")
+        holder = subprocess.Popen(
+            [WINE_RUN, str(FAKE_GAMES / "hold_file.exe"),
+             wine_path(self.install / "UserDefault.xml"), "30"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), "held")
+            self.run_checked(self.install / "Slots.exe")
+        finally:
+            holder.kill()
+            holder.communicate()
+
+    def test_folder_named_like_the_settings_file(self):
+        self.lay_install("1.0.3.0")
+        self.lay_download("1.0.4.0")
+        (self.install / "UserDefault.xml").mkdir()
+        self.run_checked(self.install / "Slots.exe")
+
+    def test_data_folder_that_cannot_be_created(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        (self.local_app_data / "Orvellane").write_text("a file where the folder belongs")
+        self.run_checked(self.install / "Slots.exe")
+        self.assertTrue((self.local_app_data / "Orvellane").is_file())
+
+    def test_local_app_data_on_a_missing_drive(self):
+        set_local_app_data(r"Q:\Users\u\AppData\Local")
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        download = self.lay_download("1.0.4.0", base=self.install)
+        self.run_checked(download)
+
+    def start_launchers_together(self, count):
+        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
+                   PELTERIN_TAG="tag from the launcher's environment")
+        launchers = [subprocess.Popen([WINE_RUN, wine_path(self.install / "Pelterin.exe")],
+                                      cwd=self.install, env=env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                     for _ in range(count)]
+        # A box would keep its launcher waiting: ending in time means none.
+        return [launcher.wait(timeout=60) for launcher in launchers]
+
+    def test_two_launchers_at_once(self):
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        settings = (self.install / "UserDefault.xml").read_bytes()
+
+        # The data folder is missing: both race to create it; the loser finds
+        # it there already, which must not count as a failure. No download
+        # can be in a folder that does not exist, so both start the game.
+        self.assertEqual(self.start_launchers_together(2), [0, 0])
+        self.assertTrue((self.local_app_data / "Orvellane").is_dir())
+        records = self.wait_for_records(True)
+        self.assertEqual([r["path"] for r in records],
+                         [wine_path(self.install / "Slots.exe")] * 2)
+
+        # With the download there, both start it.
+        shutil.rmtree(self.records)
+        self.records.mkdir()
+        download = self.lay_download("1.0.4.0")
+        self.assertEqual(self.start_launchers_together(2), [0, 0])
+        records = self.wait_for_records(True)
+        self.assertEqual([r["path"] for r in records], [wine_path(download)] * 2)
+        self.assertEqual((self.install / "UserDefault.xml").read_bytes(), settings)
+
+
 class ErrorBoxTest(LauncherTestCase):
     """The one thing the launcher ever shows: the box for an unusable game."""
 
@@ -330,7 +439,15 @@ class ErrorBoxTest(LauncherTestCase):
         def text_file(folder):
             (folder / "Slots.exe").write_text("not a program\r\n")
 
-        for make_game in (unversioned, missing, folder_named_slots, text_file):
+        def empty_file(folder):
+            (folder / "Slots.exe").write_bytes(b"")
+
+        def truncated(folder):
+            whole = fake_game("1.0.3.0").read_bytes()
+            (folder / "Slots.exe").write_bytes(whole[:len(whole) // 3])
+
+        for make_game in (unversioned, missing, folder_named_slots, text_file, empty_file,
+                          truncated):
             with self.subTest(make_game.__name__):
                 shutil.rmtree(self.install, ignore_errors=True)
                 self.lay_install(None)
