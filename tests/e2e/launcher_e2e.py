@@ -413,18 +413,48 @@ class ErrorBoxTest(LauncherTestCase):
     """The one thing the launcher ever shows: the box for an unusable game."""
 
     def run_with_box_watcher(self, screenshot=None):
+        """Runs the launcher while box_watcher reports the box and presses OK.
+        With `screenshot` (a PNG path), the screen around the box is saved
+        first (needs ImageMagick's import)."""
         env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records))
-        watcher = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "box_watcher.exe"), "30"],
+        watcher_args = ["30", "3"] if screenshot else ["30"]
+        watcher = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "box_watcher.exe"), *watcher_args],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                                    encoding="utf-8", errors="replace", env=env)
         try:
-            done = wine(wine_path(self.install / "Pelterin.exe"), cwd=self.install, env=env,
-                        capture_output=True, text=True, errors="replace")
-            report, _ = watcher.communicate(timeout=60)
+            launcher = subprocess.Popen([WINE_RUN, wine_path(self.install / "Pelterin.exe")],
+                                        cwd=self.install, env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            report = []
+            for line in watcher.stdout:
+                line = line.strip()
+                if line.startswith("rect="):
+                    self.save_screenshot(screenshot, [int(v) for v in line[5:].split(",")])
+                else:
+                    report.append(line)
+            watcher.wait(timeout=60)
+            exit_code = launcher.wait(timeout=60)
         finally:
-            if watcher.poll() is None:
-                watcher.kill()
-        return done.returncode, report.splitlines(), self.wait_for_records(False)
+            for process in (watcher, launcher):
+                if process.poll() is None:
+                    process.kill()
+        return exit_code, report, self.wait_for_records(False)
+
+    @staticmethod
+    def save_screenshot(path, rect):
+        left, top, right, bottom = rect
+        margin = 24
+        geometry = f"{right - left + 2 * margin}x{bottom - top + 2 * margin}" \
+                   f"+{max(left - margin, 0)}+{max(top - margin, 0)}"
+        subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", str(path)],
+                       check=True, timeout=30)
+
+    @unittest.skipUnless(os.environ.get("PELTERIN_SCREENSHOT"), "no screenshot asked for")
+    def test_screenshot_of_the_box(self):
+        self.lay_install("unversioned")
+        exit_code, report, _ = self.run_with_box_watcher(Path(os.environ["PELTERIN_SCREENSHOT"]))
+        self.assertEqual(exit_code, 0)
+        self.assertIn("text=Get Slots Version Error!", report)
 
     def test_box_for_an_installed_game_that_cannot_be_used(self):
         def unversioned(folder):

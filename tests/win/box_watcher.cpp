@@ -2,6 +2,9 @@
 // number of seconds for a dialog captioned "Error", then prints what a user
 // would see: how many such boxes there are, their text, and whether the
 // launcher's main window exists and is hidden. Then presses OK.
+//   box_watcher.exe [SECONDS_TO_WAIT [SECONDS_TO_SHOW]]
+// With SECONDS_TO_SHOW, it also prints the box's screen rectangle and leaves
+// the box up that long before pressing OK, for a screenshot.
 // Exit code 0 when a box was found, 1 when none appeared.
 #include <windows.h>
 
@@ -70,7 +73,11 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   if (argc > 2) {
-    // A screenshot is being taken of the box; give it time.
+    // A screenshot is being taken of the box: say where it is, give it time.
+    RECT rect;
+    GetWindowRect(boxes.front(), &rect);
+    std::printf("rect=%ld,%ld,%ld,%ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    std::fflush(stdout);
     Sleep(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
   }
   SendMessageW(boxes.front(), WM_COMMAND, IDOK, 0);
