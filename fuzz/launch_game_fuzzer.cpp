@@ -1,0 +1,164 @@
+// The launch decision against the recording host of the unit tests, with
+// every answer the host gives taken from the input: the two directories, which
+// files exist and what version the installed game carries, the stored version,
+// and the window handle.
+//
+// Input: texts are read from the front, each ended by a backslash and one more
+// byte (a doubled backslash stands for one): launcher directory, data
+// directory, installed version, stored version, then a path and a version per
+// extra file. Flags and small numbers are read from the back, one byte each
+// (two for the window): window, installed game present, download present,
+// number of extra files (0-3), and per extra file whether it lies in the
+// download tree.
+//
+// Whatever the host says, the launcher must close its window once and last,
+// start at most one program, show the box exactly when the installed game is
+// unusable, and start nothing but the installed game or an existing, strictly
+// newer download inside the download tree.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "launch_game.h"
+#include "version.h"
+#include "fuzz_check.h"
+
+namespace {
+
+// Names shared with the game's installer and updater, written out again here
+// so that a slip in the launcher's copy shows up.
+const char kGameFile[] = "Slots.exe";
+const char kDownloadPrefix[] = "KivoDownloadRes/win32_app_";
+const char kDownloadSuffix[] = "/Slots.exe";
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The host promises directories that end in "/".
+PathString AsDirectory(PathString text) {
+  if (text.empty() || text.back() != '/') text += '/';
+  return text;
+}
+
+std::size_t CountCalls(const std::vector<std::string>& calls, const std::string& head) {
+  return std::count_if(calls.begin(), calls.end(),
+                       [&](const std::string& call) { return StartsWith(call, head); });
+}
+
+bool WasCalled(const std::vector<std::string>& calls, const std::string& call) {
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+// One directory name that cannot climb out of, or jump beside, the download
+// tree.
+bool StaysInOneDirectory(const std::string& name) {
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  Host() = FakeHost();
+  FakeHost& host = Host();
+
+  const std::uintptr_t window = input.ConsumeIntegral<std::uint16_t>();
+  host.exe_directory = AsDirectory(input.ConsumeRandomLengthString());
+  host.writable_directory = input.ConsumeRandomLengthString();
+  if (!host.writable_directory.empty()) {
+    host.writable_directory = AsDirectory(host.writable_directory);
+  }
+  const bool installed_exists = input.ConsumeBool();
+  const VersionString installed_version = input.ConsumeRandomLengthString();
+  host.stored_version = input.ConsumeRandomLengthString();
+  const bool download_exists = input.ConsumeBool();
+
+  const PathString installed_path = host.exe_directory + kGameFile;
+  const PathString base_directory =
+      host.writable_directory.empty() ? host.exe_directory : host.writable_directory;
+  const PathString download_tree = base_directory + kDownloadPrefix;
+  const PathString candidate_path = download_tree + host.stored_version + kDownloadSuffix;
+
+  // Other files, some of them other downloads, to tempt the launcher.
+  const int extra_files = input.ConsumeIntegralInRange(0, 3);
+  for (int i = 0; i < extra_files; ++i) {
+    const bool in_download_tree = input.ConsumeBool();
+    const std::string name = input.ConsumeRandomLengthString();
+    const PathString path = in_download_tree ? download_tree + name + kDownloadSuffix : name;
+    host.files[path] = input.ConsumeRandomLengthString();
+  }
+  // The two flags have the last word on the files they name.
+  if (download_exists) {
+    host.files.emplace(candidate_path, "");
+  } else {
+    host.files.erase(candidate_path);
+  }
+  if (installed_exists) {
+    host.files[installed_path] = installed_version;
+  } else {
+    host.files.erase(installed_path);
+  }
+
+  LaunchGame(reinterpret_cast<WindowHandle>(window));
+  const std::vector<std::string>& calls = host.calls;
+
+  // The window is closed exactly once, as the very last thing.
+  CHECK(!calls.empty() && calls.back() == "CloseMainWindow " + std::to_string(window));
+  CHECK(CountCalls(calls, "CloseMainWindow ") == 1);
+
+  const std::size_t boxes = CountCalls(calls, "ShowErrorBox ");
+  const std::size_t starts = CountCalls(calls, "StartProcess ");
+  const auto installed = host.files.find(installed_path);
+  if (installed == host.files.end() || installed->second.empty()) {
+    // Nothing usable installed: only the box, and neither the settings file
+    // nor the data directory is touched.
+    CHECK(boxes == 1 && starts == 0);
+    CHECK(CountCalls(calls, "ReadStoredVersion") == 0);
+    CHECK(CountCalls(calls, "GetWritableDirectory") == 0);
+    return 0;
+  }
+  CHECK(boxes == 0 && starts == 1);
+
+  // Only a file that was looked for and is there gets started.
+  const auto start = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+    return StartsWith(call, "StartProcess ");
+  });
+  const PathString started = start->substr(std::string("StartProcess ").size());
+  CHECK(WasCalled(calls, "IsFileExist " + started));
+  CHECK(host.files.count(started) == 1);
+
+  if (started != installed_path) {
+    // A download: the stored version's own directory in the download tree,
+    // and strictly newer than what is installed.
+    const std::size_t suffix_size = sizeof kDownloadSuffix - 1;
+    CHECK(StartsWith(started, download_tree) && EndsWith(started, kDownloadSuffix) &&
+          started.size() >= download_tree.size() + suffix_size);
+    const std::string version =
+        started.substr(download_tree.size(), started.size() - download_tree.size() - suffix_size);
+    CHECK(StaysInOneDirectory(version));
+    CHECK(version == host.stored_version);
+    CHECK(CompareVersion(version, installed->second) > 0);
+  }
+  // And a usable, newer download that is there is never passed over.
+  if (!host.stored_version.empty() && StaysInOneDirectory(host.stored_version) &&
+      CompareVersion(host.stored_version, installed->second) > 0 &&
+      host.files.count(candidate_path) == 1) {
+    CHECK(started == candidate_path);
+  }
+  return 0;
+}
