@@ -91,8 +91,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LaunchGame(window);
 
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_PELTERIN));
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0)) {
+  // GetMessageW returns -1 on failure; treating that as a message would spin
+  // for ever, so the loop also ends there.
+  MSG message = {};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
