@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""How long the player waits for the game after starting Pelterin, under Wine.
+
+Three starters start the same game, a fake Slots.exe 1.0.4.0 that writes the
+moment it began running (GetSystemTimeAsFileTime, first thing in wWinMain)
+into a record file:
+
+  Pelterin        the real launcher in a typical run: installed Slots.exe
+                  1.0.3.0, UserDefault.xml recording 1.0.4.0, and that
+                  download present under the local application-data folder,
+                  so it starts the download;
+  bare_starter    nothing but CreateProcessW on the download;
+  window_starter  the launcher's hidden window first, then CreateProcessW.
+
+For each run the time is that start moment minus time.time() taken just
+before `wine` is spawned, so it covers Wine's process start-up, the starter's
+work and the game's own start-up up to its first line. The starters take
+turns (Pelterin, bare, window, Pelterin, ...) so that drift in the machine's
+load falls on all three alike; the first rounds warm the caches and are
+dropped. Medians are printed, with the ratios that matter: Pelterin against
+the windowed starter (what the launcher's own logic costs) and the windowed
+starter against the bare one (what the window costs under Wine).
+
+The runs are noisy (a windowed start under Wine varies by tens of
+milliseconds from one run to the next, more on a busy machine), so next to
+each ratio of medians a 95 % bootstrap interval is printed: when it spans
+the target, more runs are needed before calling the result either way.
+
+Needs an X display in DISPLAY (run it inside xvfb-run, as scripts/bench
+does): Wine's first window needs one, and the Wine session must begin with
+it, or processes started from that session fail without a word. Uses a Wine
+prefix of its own (build/bench-wineprefix), kept warm by a persistent
+wineserver for the whole measurement and shut down at the end, so nothing
+here disturbs the tests' prefix.
+
+On Windows the desktop always exists. Wine closes its desktop one second
+after the last program with windows ends, and the next windowed start pays
+about 100 ms to open it again, which would swamp everything measured here
+and depend only on the pause between runs. So a Notepad is kept running
+for the whole measurement to hold the desktop open, as the shell does on
+Windows.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+# FILETIME counts 100 ns units from 1601-01-01; Unix time from 1970-01-01.
+FILETIME_UNIX_EPOCH = 116444736000000000
+SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
+<userDefaultRoot>
+    <music_volume>0.8</music_volume>
+    <win32_app_new_version>1.0.4.0</win32_app_new_version>
+</userDefaultRoot>
+"""
+STARTERS = ("Pelterin", "bare_starter", "window_starter")
+
+
+def wine_path(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--runs", type=int, default=45,
+                        help="measured runs per starter (at least 15 for a usable median)")
+    parser.add_argument("--warmup", type=int, default=2, help="rounds run first and dropped")
+    parser.add_argument("--build", type=Path, default=ROOT / "build" / "windows",
+                        help="the Windows build tree (preset 'windows')")
+    parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
+    parser.add_argument("--prefix", type=Path, default=ROOT / "build" / "bench-wineprefix")
+    parser.add_argument("--timeout", type=float, default=30.0,
+                        help="seconds to wait for a started game's record")
+    parser.add_argument("--pause", type=float, default=0.3,
+                        help="seconds between runs, for the game to finish exiting")
+    parser.add_argument("--verbose", action="store_true", help="print every run")
+    return parser.parse_args()
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.wine_run = str(ROOT / "scripts" / "wine-run")
+        self.env = dict(os.environ, WINEPREFIX=str(args.prefix))
+        scratch = args.scratch
+        self.install = scratch / "Games" / "Orvellane"
+        self.local_app_data = scratch / "AppData" / "Local"
+        self.records = scratch / "records"
+        self.download = (self.local_app_data / "Orvellane" / "KivoDownloadRes"
+                         / "win32_app_1.0.4.0" / "Slots.exe")
+        self.run_env = dict(self.env, PELTERIN_RECORD_DIR=wine_path(self.records))
+
+    # --- setting up -------------------------------------------------------
+
+    def lay_out(self):
+        build = self.args.build
+        sources = {
+            "Pelterin.exe": build / "frameworks" / "runtime-src" / "proj.win32" / "Pelterin.exe",
+            "bare_starter.exe": build / "bench" / "bare_starter.exe",
+            "window_starter.exe": build / "bench" / "window_starter.exe",
+            "Slots.exe": build / "tests" / "win" / "fake_game_1.0.3.0.exe",
+        }
+        game = build / "tests" / "win" / "fake_game_1.0.4.0.exe"
+        missing = [str(p) for p in [*sources.values(), game] if not p.is_file()]
+        if missing:
+            sys.exit("launch_overhead: not built: " + ", ".join(missing))
+        shutil.rmtree(self.args.scratch, ignore_errors=True)
+        self.install.mkdir(parents=True)
+        self.records.mkdir(parents=True)
+        self.download.parent.mkdir(parents=True)
+        for name, source in sources.items():
+            shutil.copy(source, self.install / name)
+        shutil.copy(game, self.download)
+        (self.install / "UserDefault.xml").write_text(SETTINGS)
+
+    def wine(self, *args, **kwargs):
+        return subprocess.run([self.wine_run, *map(str, args)], env=self.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, **kwargs)
+
+    def start_session(self):
+        # A server left over from an interrupted run may have begun without
+        # the display; end it so the session below starts with one.
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+        self.wine()  # makes the prefix on first use
+        # Persistent: the server and its services stay up between runs, as
+        # they are on a player's Windows, instead of starting with each run.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        self.wine("reg", "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ",
+                  "/d", wine_path(self.local_app_data), "/f", check=True)
+        self.desktop_holder = subprocess.Popen(
+            [self.wine_run, "notepad.exe"], env=self.env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(2)  # its window is up, so the desktop is
+        if self.desktop_holder.poll() is not None:
+            raise RuntimeError("Notepad, which holds Wine's desktop open, did not stay up")
+
+    def end_session(self):
+        holder = getattr(self, "desktop_holder", None)
+        if holder and holder.poll() is None:
+            holder.terminate()
+            try:
+                holder.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                holder.kill()
+                holder.wait()
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+
+    # --- measuring --------------------------------------------------------
+
+    def command(self, starter):
+        exe = wine_path(self.install / f"{starter}.exe")
+        return [exe] if starter == "Pelterin" else [exe, wine_path(self.download)]
+
+    def run_once(self, starter):
+        """(ms until the game ran, ms until the starter's wine ended)."""
+        for old in self.records.iterdir():
+            old.unlink()
+        command = [self.wine_run, *self.command(starter)]
+        start = time.time()
+        process = subprocess.Popen(command, cwd=self.install, env=self.run_env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        ended = None
+        record = None
+        deadline = time.monotonic() + self.args.timeout
+        while record is None or ended is None:
+            if ended is None and process.poll() is not None:
+                ended = time.time()
+            if record is None:
+                found = list(self.records.glob("*.txt"))
+                if found:
+                    record = found[0]
+            if time.monotonic() > deadline:
+                if ended is None:
+                    process.kill()
+                    process.wait()
+                raise RuntimeError(f"{starter}: no game started within {self.args.timeout} s "
+                                   f"(exit code {process.returncode})")
+            time.sleep(0.002)
+        fields = dict(line.split("=", 1) for line in
+                      record.read_text(encoding="utf-8").splitlines() if "=" in line)
+        if fields.get("path", "").lower() != wine_path(self.download).lower():
+            raise RuntimeError(f"{starter} started {fields.get('path')!r}, not the download")
+        game_started = (int(fields["filetime"]) - FILETIME_UNIX_EPOCH) / 1e7
+        return (game_started - start) * 1000, (ended - start) * 1000
+
+    def measure(self):
+        times = {s: [] for s in STARTERS}
+        exits = {s: [] for s in STARTERS}
+        rounds = self.args.warmup + self.args.runs
+        for round_number in range(rounds):
+            for starter in STARTERS:
+                to_game, to_exit = self.run_once(starter)
+                if round_number >= self.args.warmup:
+                    times[starter].append(to_game)
+                    exits[starter].append(to_exit)
+                if self.args.verbose:
+                    kind = "warm-up" if round_number < self.args.warmup else "run"
+                    print(f"  {kind} {round_number + 1:2d} {starter:15s} "
+                          f"game after {to_game:7.1f} ms, exited after {to_exit:7.1f} ms",
+                          flush=True)
+                time.sleep(self.args.pause)
+        return times, exits
+
+
+def median_ratio_interval(top, bottom, rounds=4000):
+    """95 % bootstrap interval of median(top) / median(bottom)."""
+    draw = random.Random(1601)  # the same interval for the same runs
+    ratios = sorted(
+        statistics.median(draw.choices(top, k=len(top)))
+        / statistics.median(draw.choices(bottom, k=len(bottom)))
+        for _ in range(rounds))
+    return ratios[int(rounds * 0.025)], ratios[int(rounds * 0.975) - 1]
+
+
+def quartiles(values):
+    if len(values) < 2:
+        return values[0], values[0]
+    q = statistics.quantiles(values, n=4)
+    return q[0], q[2]
+
+
+def report(args, times, exits):
+    print(f"Time from spawning `wine <starter>` until the game runs "
+          f"(median of {args.runs} interleaved runs each, {args.warmup} warm-up rounds dropped)")
+    print()
+    print(f"  {'starter':16s} {'median':>9s} {'q1':>9s} {'q3':>9s} {'min':>9s} {'max':>9s}"
+          f"   {'starter exited':>14s}")
+    medians = {}
+    for starter in STARTERS:
+        values = times[starter]
+        medians[starter] = statistics.median(values)
+        q1, q3 = quartiles(values)
+        print(f"  {starter:16s} {medians[starter]:6.1f} ms {q1:6.1f} ms {q3:6.1f} ms "
+              f"{min(values):6.1f} ms {max(values):6.1f} ms   "
+              f"{statistics.median(exits[starter]):11.1f} ms")
+    print()
+    pelterin, bare, window = (medians[s] for s in STARTERS)
+
+    def interval(top, bottom):
+        low, high = median_ratio_interval(times[top], times[bottom])
+        return f"[{low:5.3f}, {high:5.3f}]"
+
+    ratio = pelterin / window
+    verdict = "met" if ratio <= 1.05 else "not met"
+    low, high = median_ratio_interval(times["Pelterin"], times["window_starter"])
+    if low <= 1.05 <= high:
+        verdict += ", within the noise"
+    print(f"  {'ratio of medians':27s} {'':6s}   95 % interval")
+    print(f"  Pelterin / window_starter   {ratio:5.3f}x  {interval('Pelterin', 'window_starter')}"
+          f"   target <= 1.05x: {verdict} (the launcher's own work: {pelterin - window:+.1f} ms)")
+    print(f"  Pelterin / bare_starter     {pelterin / bare:5.3f}x  "
+          f"{interval('Pelterin', 'bare_starter')}")
+    print(f"  window / bare_starter       {window / bare:5.3f}x  "
+          f"{interval('window_starter', 'bare_starter')}"
+          f"   the cost of a window under Wine: {window - bare:+.1f} ms")
+    # Other work on the machine only ever adds time, so the fastest runs are
+    # the least disturbed: their ratio is a cross-check on a busy machine.
+    fastest = {s: min(times[s]) for s in STARTERS}
+    print(f"  on the fastest runs:        Pelterin / window "
+          f"{fastest['Pelterin'] / fastest['window_starter']:5.3f}x, Pelterin / bare "
+          f"{fastest['Pelterin'] / fastest['bare_starter']:5.3f}x, window / bare "
+          f"{fastest['window_starter'] / fastest['bare_starter']:5.3f}x")
+
+
+def main():
+    args = parse_args()
+    if args.runs < 1 or args.warmup < 0:
+        sys.exit("launch_overhead: --runs must be at least 1 and --warmup at least 0")
+    if not os.environ.get("DISPLAY"):
+        sys.exit("launch_overhead: needs an X display; run it under xvfb-run -a")
+    bench = Bench(args)
+    bench.lay_out()
+    try:
+        bench.start_session()
+        times, exits = bench.measure()
+    except (RuntimeError, subprocess.CalledProcessError) as error:
+        sys.exit(f"launch_overhead: {error}")
+    finally:
+        bench.end_session()
+    report(args, times, exits)
+
+
+if __name__ == "__main__":
+    main()
