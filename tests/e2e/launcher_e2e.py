@@ -14,7 +14,6 @@ import os
 import random
 import shutil
 import subprocess
-import sys
 import time
 import unittest
 from pathlib import Path
@@ -119,14 +118,21 @@ class LauncherTestCase(unittest.TestCase):
 
     # --- running ----------------------------------------------------------
 
-    def run_launcher(self, install=None, cwd=None, expect_start=True, exe_name="Pelterin.exe"):
-        install = install or self.install
-        cwd = cwd or install
-        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
-                   PELTERIN_TAG="tag from the launcher's environment")
-        done = wine(wine_path(install / exe_name), cwd=cwd, env=env, capture_output=True,
-                    text=True, errors="replace")
-        return Run(done.returncode, self.wait_for_records(expect_start), done.stderr)
+    def launcher_env(self):
+        """The environment the launcher runs in, and hands on to the game."""
+        return dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
+                    PELTERIN_TAG="tag from the launcher's environment")
+
+    def clear_records(self):
+        shutil.rmtree(self.records)
+        self.records.mkdir()
+
+    def run_launcher(self, cwd=None, exe=None):
+        """Runs the launcher (by default the one in self.install, from that
+        folder) and waits for the game it starts."""
+        done = wine(exe or wine_path(self.install / "Pelterin.exe"), cwd=cwd or self.install,
+                    env=self.launcher_env(), capture_output=True, text=True, errors="replace")
+        return Run(done.returncode, self.wait_for_records(True), done.stderr)
 
     def wait_for_records(self, expect_start):
         deadline = time.monotonic() + (START_TIMEOUT if expect_start else QUIET_PERIOD)
@@ -170,8 +176,7 @@ class ChoosingTheGameTest(LauncherTestCase):
         ]
         for installed, stored, downloads, expected in cases:
             with self.subTest(installed=installed, stored=stored, downloads=downloads):
-                shutil.rmtree(self.records)
-                self.records.mkdir()
+                self.clear_records()
                 shutil.rmtree(self.local_app_data / "Orvellane", ignore_errors=True)
                 self.lay_install(installed)
                 self.write_settings(self.install, stored)
@@ -206,8 +211,7 @@ class ChoosingTheGameTest(LauncherTestCase):
                           / "x" / "y")
         for name, data in cases.items():
             with self.subTest(name):
-                shutil.rmtree(self.records)
-                self.records.mkdir()
+                self.clear_records()
                 self.write_settings(self.install, raw=data)
                 self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
 
@@ -225,8 +229,7 @@ class ChoosingTheGameTest(LauncherTestCase):
         self.assertFalse((self.local_app_data / "Orvellane").exists(),
                          "not needed, so not created")
         self.write_settings(self.install, "1.0.4.0")
-        shutil.rmtree(self.records)
-        self.records.mkdir()
+        self.clear_records()
         self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
         self.assertTrue((self.local_app_data / "Orvellane").is_dir())
 
@@ -241,8 +244,7 @@ class PathsTest(LauncherTestCase):
         self.write_settings(self.install, "1.0.4.0")
 
         self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
-        shutil.rmtree(self.records)
-        self.records.mkdir()
+        self.clear_records()
         download = self.lay_download("1.0.4.0")
         self.assertStartedOnly(self.run_launcher(), download)
 
@@ -262,11 +264,7 @@ class PathsTest(LauncherTestCase):
         link.symlink_to(drive_root)
         try:
             self.lay_install("1.0.3.0", folder=drive_root)
-            env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
-                       PELTERIN_TAG="tag from the launcher's environment")
-            done = wine(r"P:\Pelterin.exe", cwd=drive_root, env=env, capture_output=True,
-                        text=True, errors="replace")
-            run = Run(done.returncode, self.wait_for_records(True), done.stderr)
+            run = self.run_launcher(cwd=drive_root, exe=r"P:\Pelterin.exe")
             self.assertEqual(run.exit_code, 0)
             self.assertEqual([r["cmdline"] for r in run.records], ['"P:/Slots.exe"'])
         finally:
@@ -335,8 +333,7 @@ class FaultInjectionTest(LauncherTestCase):
         self.lay_download("1.0.4.0")
         for name, data, expected in cases:
             with self.subTest(name):
-                shutil.rmtree(self.records)
-                self.records.mkdir()
+                self.clear_records()
                 self.write_settings(self.install, raw=data)
                 self.run_checked(expected)
 
@@ -376,10 +373,8 @@ class FaultInjectionTest(LauncherTestCase):
         self.run_checked(download)
 
     def start_launchers_together(self, count):
-        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
-                   PELTERIN_TAG="tag from the launcher's environment")
         launchers = [subprocess.Popen([WINE_RUN, wine_path(self.install / "Pelterin.exe")],
-                                      cwd=self.install, env=env, stdin=subprocess.DEVNULL,
+                                      cwd=self.install, env=self.launcher_env(), stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                      for _ in range(count)]
         # A box would keep its launcher waiting: ending in time means none.
@@ -400,8 +395,7 @@ class FaultInjectionTest(LauncherTestCase):
                          [wine_path(self.install / "Slots.exe")] * 2)
 
         # With the download there, both start it.
-        shutil.rmtree(self.records)
-        self.records.mkdir()
+        self.clear_records()
         download = self.lay_download("1.0.4.0")
         self.assertEqual(self.start_launchers_together(2), [0, 0])
         records = self.wait_for_records(True)
@@ -416,7 +410,7 @@ class ErrorBoxTest(LauncherTestCase):
         """Runs the launcher while box_watcher reports the box and presses OK.
         With `screenshot` (a PNG path), the screen around the box is saved
         first (needs ImageMagick's import)."""
-        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records))
+        env = self.launcher_env()
         watcher_args = ["30", "3"] if screenshot else ["30"]
         watcher = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "box_watcher.exe"), *watcher_args],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
