@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -66,7 +67,7 @@ class HostServicesTest : public ::testing::Test {
       DWORD size = sizeof(old) - sizeof(wchar_t);
       RegQueryValueExW(key, L"Local AppData", nullptr, nullptr,
                        reinterpret_cast<BYTE*>(old), &size);
-      saved_local_app_data_ = std::make_unique<std::wstring>(old);
+      saved_local_app_data_ = old;
     }
     RegSetValueExW(key, L"Local AppData", 0, REG_EXPAND_SZ,
                    reinterpret_cast<const BYTE*>(folder.c_str()),
@@ -75,7 +76,7 @@ class HostServicesTest : public ::testing::Test {
   }
 
   fs::path scratch_;
-  std::unique_ptr<std::wstring> saved_local_app_data_;
+  std::optional<std::wstring> saved_local_app_data_;
 };
 
 TEST_F(HostServicesTest, ExeDirectoryIsTheFolderOfThisProgram) {
