@@ -28,10 +28,11 @@ the target, more runs are needed before calling the result either way.
 
 Needs an X display in DISPLAY (run it inside xvfb-run, as scripts/bench
 does): Wine's first window needs one, and the Wine session must begin with
-it, or processes started from that session fail without a word. Uses a Wine
-prefix of its own (build/bench-wineprefix), kept warm by a persistent
-wineserver for the whole measurement and shut down at the end, so nothing
-here disturbs the tests' prefix.
+it, or processes started from that session fail without a word. Measures
+the build of the Wine architecture in PELTERIN_WINE_ARCH (win32, the
+default, or win64), in a Wine prefix of its own (build/bench-wineprefix-ARCH),
+kept warm by a persistent wineserver for the whole measurement and shut down
+at the end, so nothing here disturbs the tests' prefix.
 
 On Windows the desktop always exists. Wine closes its desktop one second
 after the last program with windows ends, and the next windowed start pays
@@ -61,6 +62,9 @@ SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
 </userDefaultRoot>
 """
 STARTERS = ("Pelterin", "bare_starter", "window_starter")
+# scripts/wine-run reads the architecture from the environment too.
+WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
+PRESETS = {"win32": "windows", "win64": "windows-x64"}
 
 
 def wine_path(path):
@@ -73,10 +77,11 @@ def parse_args():
     parser.add_argument("--runs", type=int, default=45,
                         help="measured runs per starter (at least 15 for a usable median)")
     parser.add_argument("--warmup", type=int, default=2, help="rounds run first and dropped")
-    parser.add_argument("--build", type=Path, default=ROOT / "build" / "windows",
-                        help="the Windows build tree (preset 'windows')")
+    parser.add_argument("--build", type=Path, default=ROOT / "build" / PRESETS[WINE_ARCH],
+                        help="the Windows build tree (preset 'windows' or 'windows-x64')")
     parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
-    parser.add_argument("--prefix", type=Path, default=ROOT / "build" / "bench-wineprefix")
+    parser.add_argument("--prefix", type=Path,
+                        default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
     parser.add_argument("--timeout", type=float, default=30.0,
                         help="seconds to wait for a started game's record")
     parser.add_argument("--pause", type=float, default=0.3,

@@ -1,19 +1,5 @@
-# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (posix threads,
-# which googletest needs) and runs the results under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 32-bit Windows and runs the results under 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Static runtime: the programs import nothing but system DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(PELTERIN_MINGW_TARGET i686-w64-mingw32)
+set(PELTERIN_WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -7,7 +7,8 @@ games record when they start: their path, command line, working directory
 and an inherited environment variable.
 
 Needs: PELTERIN_EXE, FAKE_GAMES (folder of fake_game_*.exe and
-box_watcher.exe), WINE_RUN (the project's wine wrapper), E2E_SCRATCH, and an
+box_watcher.exe), WINE_RUN (the project's wine wrapper), PELTERIN_WINE_ARCH
+(win32 or win64, for the wrapper), E2E_SCRATCH, and an
 X display (DISPLAY) for the launcher's hidden window and the error box.
 """
 import os
@@ -52,6 +53,13 @@ def set_local_app_data(value):
 
 def fake_game(version):
     return FAKE_GAMES / f"fake_game_{version}.exe"
+
+
+def truncated_game(version):
+    """A fake game cut short, as a crash or a full disk leaves a file being
+    written: its headers survive; its resources, which lie further on in
+    both architectures' builds, do not."""
+    return fake_game(version).read_bytes()[:64 * 1024]
 
 
 class Run:
@@ -256,8 +264,9 @@ class PathsTest(LauncherTestCase):
     def test_launcher_at_the_root_of_a_drive(self):
         drive_root = self.root / "drive"
         drive_root.mkdir()
+        arch = os.environ.get("PELTERIN_WINE_ARCH", "win32")
         dosdevices = Path(os.environ.get("WINEPREFIX", Path(WINE_RUN).parent.parent
-                                         / "build" / "wineprefix")) / "dosdevices"
+                                         / "build" / f"wineprefix-{arch}")) / "dosdevices"
         link = dosdevices / "p:"
         if link.is_symlink() or link.exists():
             link.unlink()
@@ -467,8 +476,7 @@ class ErrorBoxTest(LauncherTestCase):
             (folder / "Slots.exe").write_bytes(b"")
 
         def truncated(folder):
-            whole = fake_game("1.0.3.0").read_bytes()
-            (folder / "Slots.exe").write_bytes(whole[:len(whole) // 3])
+            (folder / "Slots.exe").write_bytes(truncated_game("1.0.3.0"))
 
         for make_game in (unversioned, missing, folder_named_slots, text_file, empty_file,
                           truncated):

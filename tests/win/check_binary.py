@@ -2,10 +2,12 @@
 """Checks the built launcher executable itself: its PE header, what it imports
 and the resources it carries.
 
-    /usr/bin/python3 tests/win/check_binary.py path/to/Pelterin.exe
+    /usr/bin/python3 tests/win/check_binary.py path/to/Pelterin.exe [i386|amd64]
 
-The path may also come from the PELTERIN_EXE environment variable. Further
-arguments go to unittest (e.g. -v, -k dialog).
+The path may also come from the PELTERIN_EXE environment variable. The
+machine type the launcher must be built for is i386 (32-bit, the default) or
+amd64 (x86-64); every other rule is the same for both. Further arguments go to
+unittest (e.g. -v, -k dialog).
 
 Some of what is checked here cannot be seen from a run under Wine at all:
 Wine's own user32 already loads version.dll, so a launcher that imported it
@@ -75,6 +77,7 @@ FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "libstdc++",
 RUNTIME_LOOKUP_ONLY = ("SetDefaultDllDirectories",)
 
 EXE_PATH = None
+MACHINE = "i386"
 pe = None
 resources = {}  # (type, name, language) -> bytes
 
@@ -226,10 +229,19 @@ def string_block(data):
 
 class HeaderTest(unittest.TestCase):
 
-    def test_is_a_32_bit_i386_image(self):
-        self.assertEqual(pe.FILE_HEADER.Machine,
-                         pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
-        self.assertEqual(pe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+    def test_is_an_image_for_the_expected_machine(self):
+        # i386: a PE32 image; amd64: a PE32+ image.
+        machine, magic = {
+            "i386": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE),
+            "amd64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
+        }[MACHINE]
+        self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
+        self.assertEqual(pe.OPTIONAL_HEADER.Magic, magic)
+
+    def test_carries_no_build_time_stamp(self):
+        # Two builds of the same sources must be byte-identical, so that
+        # anyone can check a shipped launcher against the published sources.
+        self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0)
 
     def test_uses_the_gui_subsystem(self):
         # A console-subsystem launcher would flash a console window.
@@ -418,14 +430,16 @@ class ResourceTest(unittest.TestCase):
 
 
 def main():
-    global EXE_PATH
+    global EXE_PATH, MACHINE
     arguments = sys.argv[1:]
     if arguments and not arguments[0].startswith("-"):
         EXE_PATH = arguments.pop(0)
     else:
         EXE_PATH = os.environ.get("PELTERIN_EXE")
+    if arguments and arguments[0] in ("i386", "amd64"):
+        MACHINE = arguments.pop(0)
     if not EXE_PATH:
-        sys.exit("usage: check_binary.py PELTERIN_EXE [unittest options]")
+        sys.exit("usage: check_binary.py PELTERIN_EXE [i386|amd64] [unittest options]")
     unittest.main(argv=[sys.argv[0]] + arguments, verbosity=2)
 
 
