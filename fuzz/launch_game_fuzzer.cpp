@@ -8,13 +8,15 @@
 // directory, installed version, stored version, then a path and a version per
 // extra file. Flags and small numbers are read from the back, one byte each
 // (two for the window): window, installed game present, download present,
-// number of extra files (0-3), and per extra file whether it lies in the
-// download tree.
+// number of extra files (0-3), per extra file whether it lies in the
+// download tree, then whether the download and the installed game fail to
+// start.
 //
 // Whatever the host says, the launcher must close its window once and last,
-// start at most one program, show the box exactly when the installed game is
-// unusable, and start nothing but the installed game or an existing, strictly
-// newer download inside the download tree.
+// start nothing but the installed game or an existing, strictly newer
+// download inside the download tree, try the installed game after a download
+// that failed to start and nothing else, and show one box exactly when the
+// installed game is unusable or the last start failed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -113,6 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     host.files.erase(installed_path);
   }
+  if (input.ConsumeBool()) host.start_errors[candidate_path] = 193;
+  if (input.ConsumeBool()) host.start_errors[installed_path] = 5;
 
   LaunchGame(reinterpret_cast<WindowHandle>(window));
   const std::vector<std::string>& calls = host.calls;
@@ -132,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(CountCalls(calls, "GetWritableDirectory") == 0);
     return 0;
   }
-  CHECK(boxes == 0 && starts == 1);
+  CHECK(boxes <= 1 && (starts == 1 || starts == 2));
 
-  // Only a file that was looked for and is there gets started.
+  // Only a file that was looked for and is there gets started first.
   const auto start = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
     return StartsWith(call, "StartProcess ");
   });
@@ -159,6 +163,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CompareVersion(host.stored_version, installed->second) > 0 &&
       host.files.count(candidate_path) == 1) {
     CHECK(started == candidate_path);
+  }
+
+  // A download that failed to start gives way to the installed game, and
+  // only then is a second start made.
+  const bool first_failed = host.start_errors.count(started) == 1;
+  const bool retried = first_failed && started != installed_path;
+  CHECK(starts == (retried ? 2u : 1u));
+  if (retried) CHECK(*(start + 1) == "StartProcess " + installed_path);
+  // The box tells of the installed game's failure, the last start made, and
+  // comes after it, just before the window closes.
+  const auto last_error = host.start_errors.find(retried ? installed_path : started);
+  const bool last_failed = last_error != host.start_errors.end();
+  CHECK(boxes == (last_failed ? 1u : 0u));
+  if (last_failed) {
+    const std::string& box = calls[calls.size() - 2];
+    CHECK(StartsWith(box, "ShowErrorBox Start Slots Error!\n\n"));
+    CHECK(EndsWith(box, "(error " + std::to_string(last_error->second) + ") | Error"));
   }
   return 0;
 }

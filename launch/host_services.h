@@ -3,6 +3,7 @@
 // link a recording fake. The decision relies only on what is written here.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // A file-system path as 8-bit text. Directories use "/" and end with "/".
@@ -26,8 +27,17 @@ bool IsFileExist(const PathString& path);
 // no readable version.
 VersionString GetFileVersionString(const PathString& path);
 
-// Starts the executable and does not wait for it. Failure is not reported.
-void StartProcess(const PathString& path);
+// A system error code (Windows' GetLastError); 0 means success.
+using SystemError = std::uint32_t;
+
+// Starts the executable, with its quoted path as its command line, and does
+// not wait for it. Returns 0 when it started, otherwise why it did not.
+SystemError StartProcess(const PathString& path);
+
+// The system's own description of `error`, in the user's language, exactly as
+// the system words it (a "%1" in it stands for the file concerned). Empty
+// when the system has none.
+std::string GetSystemErrorText(SystemError error);
 
 // Shows a modal message and returns once the user has dismissed it.
 void ShowErrorBox(const std::string& text, const std::string& caption);

@@ -1,5 +1,8 @@
 #include "launch_game.h"
 
+#include <algorithm>
+#include <string>
+
 #include "stored_version.h"
 #include "version.h"
 
@@ -8,13 +11,30 @@ static const char kGameFile[] = "Slots.exe";
 static const char kDownloadPrefix[] = "KivoDownloadRes/win32_app_";
 static const char kDownloadSuffix[] = "/Slots.exe";
 static const char kVersionErrorText[] = "Get Slots Version Error!";
-static const char kVersionErrorCaption[] = "Error";
+static const char kStartErrorText[] = "Start Slots Error!";
+static const char kErrorCaption[] = "Error";
 
 bool IsSinglePathComponent(const VersionString& text) {
   for (unsigned char c : text) {
     if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
   }
   return true;
+}
+
+std::string StartErrorMessage(SystemError error, std::string system_text,
+                              const PathString& path) {
+  while (!system_text.empty() && (system_text.back() == '\n' || system_text.back() == '\r')) {
+    system_text.pop_back();
+  }
+  PathString windows_path = path;
+  std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+  for (std::size_t at = system_text.find("%1"); at != std::string::npos;
+       at = system_text.find("%1", at + windows_path.size())) {
+    system_text.replace(at, 2, windows_path);
+  }
+  std::string message = std::string(kStartErrorText) + "\n\n";
+  if (!system_text.empty()) message += system_text + " ";
+  return message + "(error " + std::to_string(error) + ")";
 }
 
 void LaunchGame(WindowHandle window) {
@@ -24,7 +44,7 @@ void LaunchGame(WindowHandle window) {
   const VersionString installed_version =
       IsFileExist(installed_path) ? GetFileVersionString(installed_path) : VersionString();
   if (installed_version.empty()) {
-    ShowErrorBox(kVersionErrorText, kVersionErrorCaption);
+    ShowErrorBox(kVersionErrorText, kErrorCaption);
     CloseMainWindow(window);
     return;
   }
@@ -43,8 +63,18 @@ void LaunchGame(WindowHandle window) {
         base_directory + kDownloadPrefix + stored_version + kDownloadSuffix;
     if (IsFileExist(candidate_path)) chosen_path = candidate_path;
   }
-  StartProcess(chosen_path);
 
-  // 4. Closing the window ends the launcher; the game runs on by itself.
+  // 4. A download that cannot be started (cut short by a crash or a full
+  // disk, blocked by security software) gives way to the installed game. If
+  // that cannot be started either, the player is told why, rather than the
+  // double-click doing nothing.
+  SystemError error = StartProcess(chosen_path);
+  if (error != 0 && chosen_path != installed_path) error = StartProcess(installed_path);
+  if (error != 0) {
+    ShowErrorBox(StartErrorMessage(error, GetSystemErrorText(error), installed_path),
+                 kErrorCaption);
+  }
+
+  // 5. Closing the window ends the launcher; the game runs on by itself.
   CloseMainWindow(window);
 }

@@ -11,3 +11,10 @@ void LaunchGame(WindowHandle window);
 // separator, no drive colon and no control character. Anything else in the
 // settings file could steer the launch outside the download tree.
 bool IsSinglePathComponent(const VersionString& text);
+
+// The box text for an installed game that could not be started: a fixed
+// first line, an empty line, then the system's description of `error`
+// (`system_text`, with its trailing line breaks removed and each "%1"
+// replaced by `path` as Windows writes paths) and " (error N)".
+std::string StartErrorMessage(SystemError error, std::string system_text,
+                              const PathString& path);

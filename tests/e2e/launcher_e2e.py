@@ -113,11 +113,14 @@ class LauncherTestCase(unittest.TestCase):
             shutil.copy(fake_game(version), folder / "Slots.exe")
         return folder
 
-    def lay_download(self, version, base=None):
+    def lay_download(self, version, base=None, damaged=False):
         base = base or self.local_app_data / "Orvellane"
         folder = base / "KivoDownloadRes" / f"win32_app_{version}"
         folder.mkdir(parents=True, exist_ok=True)
-        shutil.copy(fake_game(version), folder / "Slots.exe")
+        if damaged:
+            (folder / "Slots.exe").write_bytes(truncated_game(version))
+        else:
+            shutil.copy(fake_game(version), folder / "Slots.exe")
         return folder / "Slots.exe"
 
     def write_settings(self, folder, stored_version=None, raw=None):
@@ -181,6 +184,7 @@ class ChoosingTheGameTest(LauncherTestCase):
             ("1.0.4.0", "1.0.3.0", ["1.0.3.0"], "installed"),
             ("1.0.9.0", "1.0.10.0", ["1.0.10.0"], "1.0.10.0"),
             ("1.0.3.0", "1.0.4.0", [], "installed"),  # download missing
+            ("1.0.3.0", "1.0.4.0", ["1.0.4.0 damaged"], "installed"),  # cannot start
         ]
         for installed, stored, downloads, expected in cases:
             with self.subTest(installed=installed, stored=stored, downloads=downloads):
@@ -188,8 +192,8 @@ class ChoosingTheGameTest(LauncherTestCase):
                 shutil.rmtree(self.local_app_data / "Orvellane", ignore_errors=True)
                 self.lay_install(installed)
                 self.write_settings(self.install, stored)
-                for version in downloads:
-                    self.lay_download(version)
+                for download in downloads:
+                    self.lay_download(download.split()[0], damaged="damaged" in download)
                 exe = (self.install / "Slots.exe" if expected == "installed"
                        else self.local_app_data / "Orvellane" / "KivoDownloadRes"
                        / f"win32_app_{expected}" / "Slots.exe")
@@ -413,7 +417,8 @@ class FaultInjectionTest(LauncherTestCase):
 
 
 class ErrorBoxTest(LauncherTestCase):
-    """The one thing the launcher ever shows: the box for an unusable game."""
+    """The one thing the launcher ever shows: a box for an installed game that
+    cannot be used or started."""
 
     def run_with_box_watcher(self, screenshot=None):
         """Runs the launcher while box_watcher reports the box and presses OK.
@@ -495,6 +500,25 @@ class ErrorBoxTest(LauncherTestCase):
                 self.assertEqual(records, [], "nothing may start")
                 self.assertFalse((self.local_app_data / "Orvellane").exists(),
                                  "the data folder is not touched")
+
+
+    def test_box_for_an_installed_game_that_cannot_be_started(self):
+        # A DLL with a version resource: it passes the version check, but
+        # Windows cannot start it (error 193, as for a damaged program).
+        self.lay_install(None)
+        shutil.copy(FAKE_GAMES / "planted_dll.dll", self.install / "Slots.exe")
+        self.write_settings(self.install, "1.0.4.0")
+        # Wine's own wording of error 193, with the game's path for its %1.
+        box_text = ("text=Start Slots Error!\\n\\nBad EXE format for "
+                    f"{wine_path(self.install / 'Slots.exe')}. (error 193)")
+        for damaged_download in (False, True):
+            with self.subTest(damaged_download=damaged_download):
+                if damaged_download:
+                    self.lay_download("1.0.4.0", damaged=True)
+                exit_code, report, records = self.run_with_box_watcher()
+                self.assertEqual(exit_code, 0)
+                self.assertEqual(report, ["boxes=1", box_text, "main_window=hidden"])
+                self.assertEqual(records, [], "nothing may start")
 
 
 if __name__ == "__main__":

@@ -32,7 +32,16 @@ VersionString GetFileVersionString(const PathString& path) {
   return file == Host().files.end() ? VersionString() : file->second;
 }
 
-void StartProcess(const PathString& path) { Record("StartProcess " + path); }
+SystemError StartProcess(const PathString& path) {
+  Record("StartProcess " + path);
+  auto error = Host().start_errors.find(path);
+  return error == Host().start_errors.end() ? 0 : error->second;
+}
+
+std::string GetSystemErrorText(SystemError error) {
+  Record("GetSystemErrorText " + std::to_string(error));
+  return Host().system_error_text;
+}
 
 void ShowErrorBox(const std::string& text, const std::string& caption) {
   Record("ShowErrorBox " + text + " | " + caption);

@@ -14,6 +14,9 @@ struct FakeHost {
   // Existing files and the version each carries ("" for none).
   std::map<PathString, VersionString> files;
   VersionString stored_version;
+  // Files that cannot be started, and why; every other path starts.
+  std::map<PathString, SystemError> start_errors;
+  std::string system_error_text = "%1 is not a valid Win32 application.\r\n";
   std::vector<std::string> calls;
 };
 

@@ -166,6 +166,72 @@ TEST_F(LaunchGameTest, UnusableInstalledGameShowsTheErrorBoxOnly) {
   EXPECT_EQ(RunLaunch(), box_only_when_unversioned);
 }
 
+// A download that cannot be started gives way to the installed game; an
+// installed game that cannot be started is reported once, with the reason
+// for the last start that failed.
+TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
+  const std::string download = Download(kData, "1.0.4.0");
+  const std::vector<std::string> choosing = {
+      "GetExeDirectory",      "IsFileExist " + kInstalled, "GetFileVersionString " + kInstalled,
+      "ReadStoredVersion",    "GetWritableDirectory",      "IsFileExist " + download};
+  const auto box = [](const char* reason) {
+    return "ShowErrorBox Start Slots Error!\n\nC:\\Games\\X\\Slots.exe is not a valid Win32 "
+           "application. (error " + std::string(reason) + ") | Error";
+  };
+  struct Case {
+    const char* name;
+    bool download_present;
+    SystemError download_error;
+    SystemError installed_error;
+    std::vector<std::string> then;
+  };
+  const Case cases[] = {
+      {"damaged download", true, 193, 0,
+       {"StartProcess " + download, "StartProcess " + kInstalled, kClose}},
+      {"installed game cannot start", false, 0, 193,
+       {"StartProcess " + kInstalled, "GetSystemErrorText 193", box("193"), kClose}},
+      {"neither can start: the installed game's reason", true, 193, 5,
+       {"StartProcess " + download, "StartProcess " + kInstalled, "GetSystemErrorText 5",
+        box("5"), kClose}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host() = FakeHost();
+    Host().files = {{kInstalled, "1.0.3.0"}};
+    if (c.download_present) Host().files[download] = "1.0.4.0";
+    Host().stored_version = "1.0.4.0";
+    if (c.download_error) Host().start_errors[download] = c.download_error;
+    if (c.installed_error) Host().start_errors[kInstalled] = c.installed_error;
+    std::vector<std::string> expected = choosing;
+    expected.insert(expected.end(), c.then.begin(), c.then.end());
+    EXPECT_EQ(RunLaunch(), expected);
+  }
+}
+
+TEST(StartErrorMessageTest, AddsTheSystemsReasonAndTheCode) {
+  struct Case {
+    SystemError error;
+    const char* system_text;
+    const char* path;
+    const char* message;
+  };
+  const Case cases[] = {
+      {193, "%1 is not a valid Win32 application.\r\n", "C:/Games/X/Slots.exe",
+       "Start Slots Error!\n\nC:\\Games\\X\\Slots.exe is not a valid Win32 application. "
+       "(error 193)"},
+      {5, "Access is denied.\r\n\r\n", "C:/Slots.exe",
+       "Start Slots Error!\n\nAccess is denied. (error 5)"},
+      {740, "First line.\r\nSecond line.\n", "C:/Slots.exe",
+       "Start Slots Error!\n\nFirst line.\r\nSecond line. (error 740)"},
+      {1234, "", "C:/Slots.exe", "Start Slots Error!\n\n(error 1234)"},
+      {4294967295u, "%1, %1", "D:/100%1/Slots.exe",
+       "Start Slots Error!\n\nD:\\100%1\\Slots.exe, D:\\100%1\\Slots.exe (error 4294967295)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StartErrorMessage(c.error, c.system_text, c.path), c.message) << c.system_text;
+  }
+}
+
 TEST_F(LaunchGameTest, LauncherDirectoryIsUsedAsGiven) {
   Host().exe_directory = "C:/";
   Host().files = {{"C:/Slots.exe", "1.0.3.0"}};

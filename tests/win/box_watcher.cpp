@@ -1,7 +1,8 @@
 // Watches for the launcher's error box under Wine. Waits up to the given
 // number of seconds for a dialog captioned "Error", then prints what a user
 // would see: how many such boxes there are, their text, and whether the
-// launcher's main window exists and is hidden. Then presses OK.
+// launcher's main window exists and is hidden. Then presses OK. Line breaks
+// in a text are printed as \n and \r, so that each text stays on one line.
 //   box_watcher.exe [SECONDS_TO_WAIT [SECONDS_TO_SHOW]]
 // With SECONDS_TO_SHOW, it also prints the box's screen rectangle and leaves
 // the box up that long before pressing OK, for a screenshot.
@@ -27,6 +28,20 @@ std::wstring ClassName(HWND window) {
   wchar_t name[256] = {};
   GetClassNameW(window, name, 256);
   return name;
+}
+
+std::string OnOneLine(const std::wstring& text) {
+  std::string line;
+  for (char c : WideToUTF8(text)) {
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else {
+      line += c;
+    }
+  }
+  return line;
 }
 
 BOOL CALLBACK CollectErrorBoxes(HWND window, LPARAM boxes) {
@@ -65,7 +80,7 @@ int main(int argc, char** argv) {
 
   std::vector<std::wstring> texts;
   EnumChildWindows(boxes.front(), CollectStaticText, reinterpret_cast<LPARAM>(&texts));
-  for (const std::wstring& text : texts) std::printf("text=%s\n", WideToUTF8(text).c_str());
+  for (const std::wstring& text : texts) std::printf("text=%s\n", OnOneLine(text).c_str());
 
   HWND main_window = FindWindowW(L"PELTERIN", L"Orvellane");
   std::printf("main_window=%s\n",

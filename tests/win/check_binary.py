@@ -60,6 +60,12 @@ BS_DEFPUSHBUTTON = 0x01
 IDOK = 1
 IDC_STATIC = 0xFFFFFFFF  # -1 as the template's DWORD control id
 
+# Manifest namespaces.
+ASSEMBLY_V1 = "urn:schemas-microsoft-com:asm.v1"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+SETTINGS_2005 = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
+
 # Anything else in the import table could be picked up from the launcher's
 # own, user-writable folder instead of the system directory.
 ALLOWED_IMPORTS = ("kernel32.dll", "user32.dll", "msvcrt.dll")
@@ -377,11 +383,24 @@ class ResourceTest(unittest.TestCase):
         # Nothing after the last control but padding.
         self.assertEqual(rest.strip(b"\0"), b"")
 
-    def test_manifest_runs_as_invoker_and_is_long_path_aware(self):
+    def manifest(self):
         manifests = [key for key in resources if key[0] == RT_MANIFEST]
         self.assertEqual(manifests, [(RT_MANIFEST, 1, ENGLISH_US)])
         root = ElementTree.fromstring(resources[manifests[0]])
         self.assertEqual(root.tag, "{urn:schemas-microsoft-com:asm.v1}assembly")
+        return root
+
+    def window_setting(self, root, namespace, name):
+        """The text of one windowsSettings element, where Windows looks."""
+        found = root.findall(
+            "{urn:schemas-microsoft-com:asm.v3}application/"
+            "{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+            "{%s}%s" % (namespace, name))
+        self.assertEqual(len(found), 1, "no %s where Windows looks for it" % name)
+        return found[0].text.strip()
+
+    def test_manifest_runs_as_invoker_and_is_long_path_aware(self):
+        root = self.manifest()
 
         # Windows reads the trustInfo block in the v2 or the v3 namespace and
         # ignores it anywhere else; ignored, it would leave the elevation
@@ -397,14 +416,29 @@ class ResourceTest(unittest.TestCase):
         self.assertEqual(levels[0].attrib,
                          {"level": "asInvoker", "uiAccess": "false"})
 
-        settings = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
-        found = root.findall(
-            "{urn:schemas-microsoft-com:asm.v3}application/"
-            "{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
-            "{%s}longPathAware" % settings)
-        self.assertEqual(len(found), 1, "no longPathAware where Windows "
-                         "looks for it")
-        self.assertEqual(found[0].text.strip().lower(), "true")
+        self.assertEqual(self.window_setting(root, SETTINGS_2016, "longPathAware").lower(),
+                         "true")
+
+    def test_manifest_makes_the_box_sharp_themed_and_unshimmed(self):
+        root = self.manifest()
+        # Per-monitor DPI awareness, in both the Windows 8.1 and the Windows
+        # 10 (v2 first) forms.
+        self.assertEqual(self.window_setting(root, SETTINGS_2005, "dpiAware"), "true/pm")
+        self.assertEqual(self.window_setting(root, SETTINGS_2016, "dpiAwareness"),
+                         "PerMonitorV2, PerMonitor")
+        # Windows 7, 8, 8.1 and 10/11, so none applies compatibility shims.
+        supported = root.findall("{%s}compatibility/{%s}application/{%s}supportedOS"
+                                 % ((COMPATIBILITY,) * 3))
+        self.assertEqual(sorted(element.get("Id") for element in supported), sorted(
+            ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]))
+        # Common Controls 6: the system's visual style for the box and dialog.
+        identities = root.findall("{%s}dependency/{%s}dependentAssembly/{%s}assemblyIdentity"
+                                  % ((ASSEMBLY_V1,) * 3))
+        self.assertEqual([identity.attrib for identity in identities], [{
+            "type": "win32", "name": "Microsoft.Windows.Common-Controls",
+            "version": "6.0.0.0", "processorArchitecture": "*",
+            "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
     def test_version_information_names_the_launcher(self):
         self.resource(RT_VERSION, 1, CHINESE_PRC)

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "host_services.h"
+#include "system_library.h"
 #include "utf_conversion.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +126,7 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
       {Utf8Path(FakeGame("fake_game_65535.65535.65535.65535.exe")), "65535.65535.65535.65535"},
       {base + "\xE7\x89\x88\xE6\x9C\xAC/Slots.exe", "1.0.3.0"},
       {Utf8Path(FakeGame("fake_game_unversioned.exe")), ""},
+      {Utf8Path(FakeGame("fake_game_short_version.exe")), ""},  // record cut short
       {base + "text.exe", ""},
       {base + "empty.exe", ""},
       {base + "truncated.exe", ""},
@@ -196,7 +198,7 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / c.folder / "Slots.exe");
     const PathString game = Utf8Path(scratch_ / c.folder) + "/Slots.exe";
 
-    StartProcess(game);
+    EXPECT_EQ(StartProcess(game), 0u);
 
     std::string record;
     for (int i = 0; i < 200 && record.empty(); ++i) {
@@ -213,6 +215,51 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
         << record;
     EXPECT_NE(record.find("tag=inherited \xC3\xA9\n"), std::string::npos) << record;
   }
+  fs::current_path(original);
+}
+
+// What cannot be started says why, in the system's words.
+TEST_F(HostServicesTest, FailedStartGivesTheSystemsReason) {
+  {
+    std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(whole)), {});
+    WriteFile(scratch_ / "truncated.exe", bytes.substr(0, 64 * 1024));
+  }
+  fs::copy_file(FakeGame("planted_dll.dll"), scratch_ / "library.exe");
+  struct Case {
+    const char* file;
+    SystemError error;
+  };
+  const Case cases[] = {
+      {"missing.exe", ERROR_FILE_NOT_FOUND},
+      {"truncated.exe", ERROR_BAD_EXE_FORMAT},
+      {"library.exe", ERROR_BAD_EXE_FORMAT},  // a DLL, version resource and all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(StartProcess(Utf8Path(scratch_) + "/" + c.file), c.error);
+    EXPECT_NE(GetSystemErrorText(c.error), "");
+  }
+  EXPECT_EQ(GetSystemErrorText(0xDEADBEEF), "") << "no text for an unknown code";
+}
+
+// A DLL of a name Windows does not have, beside this program and in its
+// working directory: a plain load finds it, the system-only loader must not.
+TEST_F(HostServicesTest, SystemLibrariesComeFromTheSystemDirectoryOnly) {
+  const fs::path original = fs::current_path();
+  fs::current_path(scratch_);
+  fs::copy_file(FakeGame("planted_dll.dll"), scratch_ / "planted_dll.dll");
+  fs::copy_file(FakeGame("planted_dll.dll"), scratch_ / "working_dir_only.dll");
+  for (const wchar_t* name : {L"planted_dll.dll", L"working_dir_only.dll"}) {
+    SCOPED_TRACE(WideToUTF8(name));
+    HMODULE plain = LoadLibraryW(name);
+    EXPECT_NE(plain, nullptr) << "the setup: a plain load must find it";
+    if (plain) FreeLibrary(plain);
+    EXPECT_EQ(LoadSystemLibrary(name), nullptr);
+    EXPECT_EQ(LoadSystemLibraryByPath(name), nullptr);
+  }
+  EXPECT_NE(LoadSystemLibrary(L"version.dll"), nullptr);
+  EXPECT_NE(LoadSystemLibraryByPath(L"version.dll"), nullptr);
   fs::current_path(original);
 }
 

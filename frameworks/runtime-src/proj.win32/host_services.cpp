@@ -122,7 +122,7 @@ VersionString GetFileVersionString(const PathString& path) {
   return FormatFileVersion(info->dwFileVersionMS, info->dwFileVersionLS);
 }
 
-void StartProcess(const PathString& path) {
+SystemError StartProcess(const PathString& path) {
   const std::wstring application = UTF8ToWide(path);
   // Quoted, so that a path with spaces reaches the game as one argument.
   std::wstring command_line = L"\"" + application + L"\"";
@@ -131,13 +131,28 @@ void StartProcess(const PathString& path) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &process)) {
-    return;
+    const DWORD error = GetLastError();
+    // A failure must never read as a start, even without a reason given.
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
   }
   ScopedHandle process_handle(process.hProcess);
   ScopedHandle thread_handle(process.hThread);
   // The launcher has the foreground; hand it on so the game's window comes up
   // in front rather than flashing in the task bar.
   AllowSetForegroundWindow(process.dwProcessId);
+  return ERROR_SUCCESS;
+}
+
+std::string GetSystemErrorText(SystemError error) {
+  wchar_t* text = nullptr;
+  // Language 0: the user's language, else the system's, else English.
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (length == 0 || !text) return {};
+  const std::string utf8 = WideToUTF8(std::wstring(text, length));
+  LocalFree(text);
+  return utf8;
 }
 
 void ShowErrorBox(const std::string& text, const std::string& caption) {

@@ -27,14 +27,25 @@ void RestrictDllSearchToSystem32() {
   if (set_default_dll_directories) set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+HMODULE LoadSystemLibrary(const wchar_t* library) {
+  HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  // The flag is unknown to this Windows (7 without its loader update).
+  return LoadSystemLibraryByPath(library);
+}
+
+HMODULE LoadSystemLibraryByPath(const wchar_t* library) {
+  const std::wstring directory = SystemDirectory();
+  if (directory.empty()) return nullptr;
+  // The altered search path starts at the DLL's own folder, so the DLLs it
+  // needs in turn come from the system directory too, not from beside the
+  // launcher.
+  return LoadLibraryExW((directory + L"\\" + library).c_str(), nullptr,
+                        LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 FARPROC GetSystemFunction(const wchar_t* library, const char* function) {
   // Loaded for the life of the process, which is short; never freed.
-  HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
-    // The flag is unknown to this Windows: name the file by its full path.
-    const std::wstring directory = SystemDirectory();
-    if (directory.empty()) return nullptr;
-    module = LoadLibraryExW((directory + L"\\" + library).c_str(), nullptr, 0);
-  }
+  HMODULE module = LoadSystemLibrary(library);
   return module ? GetProcAddress(module, function) : nullptr;
 }

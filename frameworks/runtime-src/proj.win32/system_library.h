@@ -9,8 +9,16 @@
 // search path of this process, where Windows supports it.
 void RestrictDllSearchToSystem32();
 
-// The address of `function` in the system DLL `library` (e.g. L"version.dll"),
-// loaded from the system directory; null when either cannot be found.
+// Loads the system DLL `library` (e.g. L"version.dll") from the system
+// directory only; null when it is not there.
+HMODULE LoadSystemLibrary(const wchar_t* library);
+
+// The same by the DLL's full path in the system directory, for Windows that
+// does not know the system-directory-only search.
+HMODULE LoadSystemLibraryByPath(const wchar_t* library);
+
+// The address of `function` in the system DLL `library`, loaded as above;
+// null when either cannot be found.
 FARPROC GetSystemFunction(const wchar_t* library, const char* function);
 
 template <typename FunctionPointer>
