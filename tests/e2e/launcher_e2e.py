@@ -300,13 +300,15 @@ class PathsTest(LauncherTestCase):
 class DllPlantingTest(LauncherTestCase):
     def test_dlls_dropped_beside_the_launcher_are_not_loaded(self):
         # Wine prefers its own shell32 and version wherever they lie, so only
-        # a name it has no DLL of, the one MinGW's runtime asks for at start,
+        # a name it has no DLL of, the one MinGW's runtime asks for at start
+        # (dw2 in the 32-bit build, seh in the 64-bit one),
         # can show a planted DLL being picked up; the import table check
         # covers the rest.
         self.lay_install("1.0.3.0")
         self.write_settings(self.install, "1.0.4.0")
         download = self.lay_download("1.0.4.0")
-        for name in ("libgcc_s_dw2-1.dll", "shell32.dll", "version.dll", "shfolder.dll"):
+        for name in ("libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll", "shell32.dll", "version.dll",
+                     "shfolder.dll"):
             shutil.copy(FAKE_GAMES / "planted_dll.dll", self.install / name)
         self.assertStartedOnly(self.run_launcher(), download)
         self.assertEqual(sorted(p.name for p in self.records.glob("planted-*")), [])
