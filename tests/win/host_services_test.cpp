@@ -38,6 +38,14 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 // A fake game built beside this test, with the version given by its name.
 fs::path FakeGame(const char* name) { return FromUtf8(GetExeDirectory()) / name; }
 
+// A fake game cut short before its resources (in both architectures'
+// builds), as a crash or a full disk leaves a program being written.
+void WriteTruncatedGame(const fs::path& path) {
+  std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(whole)), {});
+  WriteFile(path, bytes.substr(0, 64 * 1024));
+}
+
 class HostServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,12 +116,7 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
   fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / L"版本" / L"Slots.exe");
   WriteFile(scratch_ / "text.exe", "This is not a program.\r\n");
   WriteFile(scratch_ / "empty.exe", "");
-  {
-    std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(whole)), {});
-    // Cut short before its resources, in both architectures' builds.
-    WriteFile(scratch_ / "truncated.exe", bytes.substr(0, 64 * 1024));
-  }
+  WriteTruncatedGame(scratch_ / "truncated.exe");
 
   struct Case {
     PathString path;
@@ -220,11 +223,7 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
 
 // What cannot be started says why, in the system's words.
 TEST_F(HostServicesTest, FailedStartGivesTheSystemsReason) {
-  {
-    std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(whole)), {});
-    WriteFile(scratch_ / "truncated.exe", bytes.substr(0, 64 * 1024));
-  }
+  WriteTruncatedGame(scratch_ / "truncated.exe");
   fs::copy_file(FakeGame("planted_dll.dll"), scratch_ / "library.exe");
   struct Case {
     const char* file;
