@@ -9,14 +9,15 @@
 // extra file. Flags and small numbers are read from the back, one byte each
 // (two for the window): window, installed game present, download present,
 // number of extra files (0-3), per extra file whether it lies in the
-// download tree, then whether the download and the installed game fail to
-// start.
+// download tree, then how the download's and the installed game's starts
+// go, plain and through the consent prompt.
 //
 // Whatever the host says, the launcher must close its window once and last,
 // start nothing but the installed game or an existing, strictly newer
-// download inside the download tree, try the installed game after a download
-// that failed to start and nothing else, and show one box exactly when the
-// installed game is unusable or the last start failed.
+// download inside the download tree, use the consent prompt only for a game
+// that just needed it, try the installed game after a download that failed
+// to start and nothing else, stop at a declined start, and show one box
+// exactly when the installed game is unusable or the last start failed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -115,8 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     host.files.erase(installed_path);
   }
-  if (input.ConsumeBool()) host.start_errors[candidate_path] = 193;
-  if (input.ConsumeBool()) host.start_errors[installed_path] = 5;
+  // How each game's start goes: it starts, is damaged, needs administrator
+  // rights, or the player declines the system's warning; and through the
+  // consent prompt: it starts, the player declines, or it fails.
+  const SystemError kPlainOutcomes[] = {0, 193, kErrorElevationRequired, kErrorCancelled};
+  const SystemError kConsentOutcomes[] = {0, kErrorCancelled, 5};
+  for (const PathString& path : {candidate_path, installed_path}) {
+    host.start_errors[path] = input.PickValueInArray(kPlainOutcomes);
+    host.consent_errors[path] = input.PickValueInArray(kConsentOutcomes);
+  }
 
   LaunchGame(reinterpret_cast<WindowHandle>(window));
   const std::vector<std::string>& calls = host.calls;
@@ -131,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (installed == host.files.end() || installed->second.empty()) {
     // Nothing usable installed: only the box, and neither the settings file
     // nor the data directory is touched.
-    CHECK(boxes == 1 && starts == 0);
+    CHECK(boxes == 1 && starts == 0 && CountCalls(calls, "StartProcessWithConsent ") == 0);
     CHECK(CountCalls(calls, "ReadStoredVersion") == 0);
     CHECK(CountCalls(calls, "GetWritableDirectory") == 0);
     return 0;
@@ -165,21 +173,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(started == candidate_path);
   }
 
+  // Each game's start with its outcome: a plain start, then, only right after
+  // it answered that the game needs administrator rights, a start of the
+  // same file through the consent prompt, whose outcome then counts.
+  struct GameStart {
+    PathString path;
+    SystemError outcome;
+  };
+  std::vector<GameStart> games;
+  for (auto call = calls.begin(); call != calls.end(); ++call) {
+    if (StartsWith(*call, "StartProcess ")) {
+      const PathString path = call->substr(std::string("StartProcess ").size());
+      games.push_back({path, host.start_errors[path]});
+    } else if (StartsWith(*call, "StartProcessWithConsent ")) {
+      const PathString path = call->substr(std::string("StartProcessWithConsent ").size());
+      CHECK(!games.empty() && games.back().path == path &&
+            games.back().outcome == kErrorElevationRequired &&
+            *(call - 1) == "StartProcess " + path);
+      games.back().outcome = host.consent_errors[path];
+    }
+  }
+  const auto failed = [](SystemError outcome) {
+    return outcome != 0 && outcome != kErrorCancelled;
+  };
+  for (std::size_t i = 0; i < games.size(); ++i) {
+    // A plain start that needs the prompt is never left at that.
+    CHECK(games[i].outcome != kErrorElevationRequired);
+    // A declined start ends all starting, without a box.
+    if (games[i].outcome == kErrorCancelled) CHECK(i + 1 == games.size() && boxes == 0);
+  }
+
   // A download that failed to start gives way to the installed game, and
-  // only then is a second start made.
-  const bool first_failed = host.start_errors.count(started) == 1;
-  const bool retried = first_failed && started != installed_path;
-  CHECK(starts == (retried ? 2u : 1u));
-  if (retried) CHECK(*(start + 1) == "StartProcess " + installed_path);
+  // only then is a second game started.
+  const bool retried = failed(games.front().outcome) && started != installed_path;
+  CHECK(games.size() == (retried ? 2u : 1u));
+  if (retried) CHECK(games.back().path == installed_path);
   // The box tells of the installed game's failure, the last start made, and
   // comes after it, just before the window closes.
-  const auto last_error = host.start_errors.find(retried ? installed_path : started);
-  const bool last_failed = last_error != host.start_errors.end();
-  CHECK(boxes == (last_failed ? 1u : 0u));
-  if (last_failed) {
+  const SystemError last_outcome = games.back().outcome;
+  CHECK(boxes == (failed(last_outcome) ? 1u : 0u));
+  if (failed(last_outcome)) {
     const std::string& box = calls[calls.size() - 2];
     CHECK(StartsWith(box, "ShowErrorBox Start Slots Error!\n\n"));
-    CHECK(EndsWith(box, "(error " + std::to_string(last_error->second) + ") | Error"));
+    CHECK(EndsWith(box, "(error " + std::to_string(last_outcome) + ") | Error"));
   }
   return 0;
 }

@@ -30,9 +30,23 @@ VersionString GetFileVersionString(const PathString& path);
 // A system error code (Windows' GetLastError); 0 means success.
 using SystemError = std::uint32_t;
 
-// Starts the executable, with its quoted path as its command line, and does
-// not wait for it. Returns 0 when it started, otherwise why it did not.
+// The system errors the decision acts on. A program that needs administrator
+// rights cannot be started directly; the shell's consent prompt can start it.
+const SystemError kErrorElevationRequired = 740;
+// The player declined the start: at the consent prompt, or at the system's
+// warning about a program with known compatibility problems.
+const SystemError kErrorCancelled = 1223;
+
+// Starts the executable, with its quoted path as its command line, lets it
+// take the foreground, and does not wait for it. Returns 0 when it started,
+// otherwise why it did not.
 SystemError StartProcess(const PathString& path);
+
+// Starts the executable as the shell does for a double-click, through the
+// consent prompt when it needs administrator rights, in the launcher's
+// working directory. Returns 0 once it started, otherwise why it did not
+// (kErrorCancelled when the player declined).
+SystemError StartProcessWithConsent(const PathString& path);
 
 // The system's own description of `error`, in the user's language, exactly as
 // the system words it (a "%1" in it stands for the file concerned). Empty

@@ -37,6 +37,17 @@ std::string StartErrorMessage(SystemError error, std::string system_text,
   return message + "(error " + std::to_string(error) + ")";
 }
 
+// Starts `path`. A game that needs administrator rights is started again the
+// way Explorer starts it, through the consent prompt, since a plain start can
+// never run it.
+static SystemError StartGame(const PathString& path) {
+  const SystemError error = StartProcess(path);
+  return error == kErrorElevationRequired ? StartProcessWithConsent(path) : error;
+}
+
+// A declined start is the player's answer rather than a failure.
+static bool StartFailed(SystemError error) { return error != 0 && error != kErrorCancelled; }
+
 void LaunchGame(WindowHandle window) {
   // 1. The installed game must be there and carry a version; without it
   // there is nothing sensible to start, so the user is told.
@@ -67,10 +78,11 @@ void LaunchGame(WindowHandle window) {
   // 4. A download that cannot be started (cut short by a crash or a full
   // disk, blocked by security software) gives way to the installed game. If
   // that cannot be started either, the player is told why, rather than the
-  // double-click doing nothing.
-  SystemError error = StartProcess(chosen_path);
-  if (error != 0 && chosen_path != installed_path) error = StartProcess(installed_path);
-  if (error != 0) {
+  // double-click doing nothing. A start the player declined ends it all,
+  // with nothing more started and nothing shown.
+  SystemError error = StartGame(chosen_path);
+  if (StartFailed(error) && chosen_path != installed_path) error = StartGame(installed_path);
+  if (StartFailed(error)) {
     ShowErrorBox(StartErrorMessage(error, GetSystemErrorText(error), installed_path),
                  kErrorCaption);
   }

@@ -38,6 +38,12 @@ SystemError StartProcess(const PathString& path) {
   return error == Host().start_errors.end() ? 0 : error->second;
 }
 
+SystemError StartProcessWithConsent(const PathString& path) {
+  Record("StartProcessWithConsent " + path);
+  auto error = Host().consent_errors.find(path);
+  return error == Host().consent_errors.end() ? 0 : error->second;
+}
+
 std::string GetSystemErrorText(SystemError error) {
   Record("GetSystemErrorText " + std::to_string(error));
   return Host().system_error_text;

@@ -14,8 +14,10 @@ struct FakeHost {
   // Existing files and the version each carries ("" for none).
   std::map<PathString, VersionString> files;
   VersionString stored_version;
-  // Files that cannot be started, and why; every other path starts.
+  // Files that cannot be started, and why; every other path starts. The
+  // same for starts through the consent prompt.
   std::map<PathString, SystemError> start_errors;
+  std::map<PathString, SystemError> consent_errors;
   std::string system_error_text = "%1 is not a valid Win32 application.\r\n";
   std::vector<std::string> calls;
 };

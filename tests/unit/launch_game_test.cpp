@@ -168,7 +168,8 @@ TEST_F(LaunchGameTest, UnusableInstalledGameShowsTheErrorBoxOnly) {
 
 // A download that cannot be started gives way to the installed game; an
 // installed game that cannot be started is reported once, with the reason
-// for the last start that failed.
+// for the last start that failed. A game that needs administrator rights is
+// started again through the consent prompt, and a declined start ends it all.
 TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
   const std::string download = Download(kData, "1.0.4.0");
   const std::vector<std::string> choosing = {
@@ -178,21 +179,37 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     return "ShowErrorBox Start Slots Error!\n\nC:\\Games\\X\\Slots.exe is not a valid Win32 "
            "application. (error " + std::string(reason) + ") | Error";
   };
+  const std::string start_download = "StartProcess " + download;
+  const std::string start_installed = "StartProcess " + kInstalled;
+  const std::string consent_download = "StartProcessWithConsent " + download;
+  const std::string consent_installed = "StartProcessWithConsent " + kInstalled;
   struct Case {
     const char* name;
     bool download_present;
-    SystemError download_error;
-    SystemError installed_error;
+    // What a plain start of each game gives, then a start through the prompt.
+    SystemError download_error, installed_error, download_consent, installed_consent;
     std::vector<std::string> then;
   };
   const Case cases[] = {
-      {"damaged download", true, 193, 0,
-       {"StartProcess " + download, "StartProcess " + kInstalled, kClose}},
-      {"installed game cannot start", false, 0, 193,
-       {"StartProcess " + kInstalled, "GetSystemErrorText 193", box("193"), kClose}},
-      {"neither can start: the installed game's reason", true, 193, 5,
-       {"StartProcess " + download, "StartProcess " + kInstalled, "GetSystemErrorText 5",
-        box("5"), kClose}},
+      {"damaged download", true, 193, 0, 0, 0, {start_download, start_installed, kClose}},
+      {"installed game cannot start", false, 0, 193, 0, 0,
+       {start_installed, "GetSystemErrorText 193", box("193"), kClose}},
+      {"neither can start: the installed game's reason", true, 193, 5, 0, 0,
+       {start_download, start_installed, "GetSystemErrorText 5", box("5"), kClose}},
+      {"installed game needs administrator rights", false, 0, 740, 0, 0,
+       {start_installed, consent_installed, kClose}},
+      {"installed game's prompt declined", false, 0, 740, 0, 1223,
+       {start_installed, consent_installed, kClose}},
+      {"installed game's consent start fails", false, 0, 740, 0, 5,
+       {start_installed, consent_installed, "GetSystemErrorText 5", box("5"), kClose}},
+      {"download needs administrator rights", true, 740, 0, 0, 0,
+       {start_download, consent_download, kClose}},
+      {"download's prompt declined: no fallback", true, 740, 0, 1223, 0,
+       {start_download, consent_download, kClose}},
+      {"download's consent start fails", true, 740, 0, 2, 0,
+       {start_download, consent_download, start_installed, kClose}},
+      {"download's compatibility warning declined", true, 1223, 0, 0, 0,
+       {start_download, kClose}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -200,8 +217,8 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     Host().files = {{kInstalled, "1.0.3.0"}};
     if (c.download_present) Host().files[download] = "1.0.4.0";
     Host().stored_version = "1.0.4.0";
-    if (c.download_error) Host().start_errors[download] = c.download_error;
-    if (c.installed_error) Host().start_errors[kInstalled] = c.installed_error;
+    Host().start_errors = {{download, c.download_error}, {kInstalled, c.installed_error}};
+    Host().consent_errors = {{download, c.download_consent}, {kInstalled, c.installed_consent}};
     std::vector<std::string> expected = choosing;
     expected.insert(expected.end(), c.then.begin(), c.then.end());
     EXPECT_EQ(RunLaunch(), expected);
