@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "host_services.h"
+#include "shell_folder.h"
 #include "system_library.h"
 #include "utf_conversion.h"
 
@@ -178,7 +179,9 @@ TEST_F(HostServicesTest, DataDirectoryThatCannotBeMadeIsStillNamed) {
 }
 
 // The started game gets its quoted path as its command line, and the
-// launcher's working directory and environment.
+// launcher's working directory and environment. Started through the shell,
+// as for the consent prompt, it gets its path in the shell's form and the
+// working directory; the environment is Windows' choice there.
 TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
   struct Case {
     const wchar_t* folder;
@@ -186,23 +189,18 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
   const Case cases[] = {{L"plain"}, {L"Program Files (x86)\\Orvellane"}, {L"游戏"}};
   const fs::path records = scratch_ / "records";
   const fs::path working = scratch_ / "working dir";
-  fs::create_directories(records);
   fs::create_directories(working);
   SetEnvironmentVariableW(L"PELTERIN_RECORD_DIR", records.wstring().c_str());
   SetEnvironmentVariableW(L"PELTERIN_TAG", L"inherited \u00e9");
   const fs::path original = fs::current_path();
   fs::current_path(working);
 
-  for (const Case& c : cases) {
-    SCOPED_TRACE(WideToUTF8(c.folder));
+  // Starts the game with `start` and reads what it recorded.
+  const auto start_and_read = [&](SystemError (*start)(const PathString&),
+                                  const PathString& game) {
     fs::remove_all(records);
     fs::create_directories(records);
-    fs::create_directories(scratch_ / c.folder);
-    fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / c.folder / "Slots.exe");
-    const PathString game = Utf8Path(scratch_ / c.folder) + "/Slots.exe";
-
-    EXPECT_EQ(StartProcess(game), 0u);
-
+    EXPECT_EQ(start(game), 0u);
     std::string record;
     for (int i = 0; i < 200 && record.empty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -212,13 +210,58 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
         record.assign((std::istreambuf_iterator<char>(in)), {});
       }
     }
+    return record;
+  };
+  const std::string working_line = "cwd=" + WideToUTF8(working.wstring()) + "\n";
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUTF8(c.folder));
+    fs::create_directories(scratch_ / c.folder);
+    fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / c.folder / "Slots.exe");
+    const PathString game = Utf8Path(scratch_ / c.folder) + "/Slots.exe";
+
+    std::string record = start_and_read(StartProcess, game);
     ASSERT_FALSE(record.empty()) << "the game did not start";
     EXPECT_NE(record.find("cmdline=\"" + game + "\"\n"), std::string::npos) << record;
-    EXPECT_NE(record.find("cwd=" + WideToUTF8(working.wstring()) + "\n"), std::string::npos)
-        << record;
+    EXPECT_NE(record.find(working_line), std::string::npos) << record;
     EXPECT_NE(record.find("tag=inherited \xC3\xA9\n"), std::string::npos) << record;
+
+    record = start_and_read(StartProcessWithConsent, game);
+    ASSERT_FALSE(record.empty()) << "the game did not start through the shell";
+    PathString shell_form = game;
+    std::replace(shell_form.begin(), shell_form.end(), '/', '\\');
+    EXPECT_NE(record.find("cmdline=\"" + shell_form + "\""), std::string::npos) << record;
+    EXPECT_NE(record.find(working_line), std::string::npos) << record;
   }
   fs::current_path(original);
+}
+
+// Only an answer of S_OK with an absolute path names the data folder's
+// parent; anything else, S_FALSE included, means there is none.
+TEST(ShellFolderTest, OnlyAnAbsolutePathWithSOkIsAFolder) {
+  struct Case {
+    HRESULT result;
+    const wchar_t* path;
+    bool usable;
+  };
+  const Case cases[] = {
+      {S_OK, L"C:\\Users\\u\\AppData\\Local", true},
+      {S_OK, L"\\\\server\\profiles\\u\\Local", true},
+      {S_OK, L"\\\\?\\C:\\Users\\u\\AppData\\Local", true},
+      {S_FALSE, L"", false},
+      {S_FALSE, L"C:\\Users\\u\\AppData\\Local", false},
+      {E_FAIL, L"C:\\Users\\u\\AppData\\Local", false},
+      {S_OK, L"", false},
+      {S_OK, L"\\Local", false},
+      {S_OK, L"C:Local", false},
+      {S_OK, L"C:", false},
+      {S_OK, L"Local", false},
+      {S_OK, L"\\\\", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsUsableFolderPath(c.result, c.path), c.usable)
+        << std::hex << c.result << " " << WideToUTF8(c.path);
+  }
 }
 
 // What cannot be started says why, in the system's words.
@@ -237,6 +280,7 @@ TEST_F(HostServicesTest, FailedStartGivesTheSystemsReason) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     EXPECT_EQ(StartProcess(Utf8Path(scratch_) + "/" + c.file), c.error);
+    EXPECT_EQ(StartProcessWithConsent(Utf8Path(scratch_) + "/" + c.file), c.error);
     EXPECT_NE(GetSystemErrorText(c.error), "");
   }
   EXPECT_EQ(GetSystemErrorText(0xDEADBEEF), "") << "no text for an unknown code";

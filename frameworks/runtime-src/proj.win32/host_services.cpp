@@ -2,6 +2,8 @@
 // the per-user data goes, files, version resources, starting the game and
 // the one error box. All 8-bit texts here are UTF-8.
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "host_services.h"
+#include "shell_folder.h"
 #include "system_library.h"
 #include "utf_conversion.h"
 #include "version.h"
@@ -28,6 +31,9 @@ using SHCreateDirectoryExWFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_
 using GetFileVersionInfoSizeWFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
 using GetFileVersionInfoWFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueWFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+using ShellExecuteExWFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
+using CoUninitializeFunction = void(WINAPI*)();
 
 class ScopedHandle {
  public:
@@ -45,6 +51,30 @@ class ScopedHandle {
 std::string WithForwardSlashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
+}
+
+std::wstring WithBackslashes(std::wstring path) {
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+// The reason the last call failed; never 0, so that a failure cannot read as
+// a start even when Windows gives no reason.
+SystemError LastErrorOrFailure() {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+// The working directory, however long; empty on failure.
+std::wstring CurrentDirectory() {
+  std::wstring buffer;
+  DWORD size = GetCurrentDirectoryW(0, nullptr);
+  while (size > buffer.size()) {
+    buffer.resize(size);
+    size = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), &buffer[0]);
+  }
+  buffer.resize(size);
+  return buffer;
 }
 
 // The full path of the running executable, however long; empty on failure.
@@ -81,10 +111,9 @@ PathString GetWritableDirectory() {
   if (!get_folder_path || !create_directory) return {};
 
   wchar_t local_app_data[MAX_PATH] = {};  // the size this call is defined for
-  if (FAILED(get_folder_path(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                             local_app_data))) {
-    return {};
-  }
+  const HRESULT found = get_folder_path(nullptr, CSIDL_LOCAL_APPDATA, nullptr,
+                                        SHGFP_TYPE_CURRENT, local_app_data);
+  if (!IsUsableFolderPath(found, local_app_data)) return {};
   const std::wstring directory = std::wstring(local_app_data) + L"\\Orvellane\\";
   // Creates missing parents too. A positive error code (the folder exists, or
   // could not be made) still gives the path: a download simply won't be found.
@@ -129,18 +158,51 @@ SystemError StartProcess(const PathString& path) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &startup, &process)) {
-    const DWORD error = GetLastError();
-    // A failure must never read as a start, even without a reason given.
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+  // Suspended until it may take the foreground, which the launcher has and
+  // hands on: granted any later, the game's first window could open behind
+  // others, with only a flashing task-bar button to show for it.
+  if (!CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    return LastErrorOrFailure();
   }
   ScopedHandle process_handle(process.hProcess);
   ScopedHandle thread_handle(process.hThread);
-  // The launcher has the foreground; hand it on so the game's window comes up
-  // in front rather than flashing in the task bar.
   AllowSetForegroundWindow(process.dwProcessId);
+  if (ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+    // A game that can never run is not left behind, suspended.
+    const SystemError error = LastErrorOrFailure();
+    TerminateProcess(process.hProcess, error);
+    return error;
+  }
   return ERROR_SUCCESS;
+}
+
+SystemError StartProcessWithConsent(const PathString& path) {
+  const auto shell_execute =
+      GetSystemFunctionAs<ShellExecuteExWFunction>(L"shell32.dll", "ShellExecuteExW");
+  if (!shell_execute) return LastErrorOrFailure();
+  // The shell may hand a start to COM objects, which need COM on this thread.
+  const auto co_initialize = GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
+  const auto co_uninitialize =
+      GetSystemFunctionAs<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
+  const bool com = co_initialize && co_uninitialize &&
+                   SUCCEEDED(co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+
+  // The shell's own path form. The directory is given because an elevated
+  // start does not inherit the launcher's.
+  const std::wstring file = WithBackslashes(UTF8ToWide(path));
+  const std::wstring directory = CurrentDirectory();
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  // Done when the call returns, and no shell error dialog: the launcher tells
+  // the player itself.
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = file.c_str();
+  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  const SystemError error = shell_execute(&info) ? ERROR_SUCCESS : LastErrorOrFailure();
+  if (com) co_uninitialize();
+  return error;
 }
 
 std::string GetSystemErrorText(SystemError error) {
@@ -156,7 +218,10 @@ std::string GetSystemErrorText(SystemError error) {
 }
 
 void ShowErrorBox(const std::string& text, const std::string& caption) {
-  MessageBoxW(nullptr, UTF8ToWide(text).c_str(), UTF8ToWide(caption).c_str(), MB_OK);
+  // Brought to the front: a box raised after the player clicked elsewhere
+  // must not wait unseen behind other windows.
+  MessageBoxW(nullptr, UTF8ToWide(text).c_str(), UTF8ToWide(caption).c_str(),
+              MB_OK | MB_SETFOREGROUND);
 }
 
 void CloseMainWindow(WindowHandle window) { DestroyWindow(static_cast<HWND>(window)); }
