@@ -182,11 +182,13 @@ SystemError StartProcessWithConsent(const PathString& path) {
       GetSystemFunctionAs<ShellExecuteExWFunction>(L"shell32.dll", "ShellExecuteExW");
   if (!shell_execute) return LastErrorOrFailure();
   // The shell may hand a start to COM objects, which need COM on this thread.
-  const auto co_initialize = GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
+  const auto co_initialize =
+      GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
   const auto co_uninitialize =
       GetSystemFunctionAs<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
-  const bool com = co_initialize && co_uninitialize &&
-                   SUCCEEDED(co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  const bool com =
+      co_initialize && co_uninitialize &&
+      SUCCEEDED(co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
 
   // The shell's own path form. The directory is given because an elevated
   // start does not inherit the launcher's.
