@@ -1,30 +1,39 @@
 #!/usr/bin/env python3
 """How long the player waits for the game after starting Pelterin, under Wine.
 
-Three starters start the same game, a fake Slots.exe 1.0.4.0 that writes the
+Four starters start the same game, a fake Slots.exe 1.0.4.0 that writes the
 moment it began running (GetSystemTimeAsFileTime, first thing in wWinMain)
 into a record file:
 
-  Pelterin        the real launcher in a typical run: installed Slots.exe
-                  1.0.3.0, UserDefault.xml recording 1.0.4.0, and that
-                  download present under the local application-data folder,
-                  so it starts the download;
-  bare_starter    nothing but CreateProcessW on the download;
-  window_starter  the launcher's hidden window first, then CreateProcessW.
+  Pelterin               the real launcher in a typical run: installed
+                         Slots.exe 1.0.3.0, UserDefault.xml recording
+                         1.0.4.0, and that download present under the local
+                         application-data folder, so it starts the download;
+  required_work_starter  exactly the work that job requires, the simplest
+                         way (hidden window with the class icons, the
+                         installed game's version through version.dll, the
+                         settings file read, the data folder looked up and
+                         created), then CreateProcessW on the download;
+  bare_starter           nothing but CreateProcessW on the download;
+  window_starter         a hidden window first, then CreateProcessW.
 
 For each run the time is that start moment minus time.time() taken just
 before `wine` is spawned, so it covers Wine's process start-up, the starter's
 work and the game's own start-up up to its first line. The starters take
-turns (Pelterin, bare, window, Pelterin, ...) so that drift in the machine's
-load falls on all three alike; the first rounds warm the caches and are
-dropped. Medians are printed, with the ratios that matter: Pelterin against
-the windowed starter (what the launcher's own logic costs) and the windowed
-starter against the bare one (what the window costs under Wine).
+turns (Pelterin, required work, bare, window, Pelterin, ...) so that drift
+in the machine's load falls on all of them alike; the first rounds warm the
+caches and are dropped. Medians are printed, with the ratios that matter.
+The figure with a target is Pelterin against the required-work starter,
+what the launcher's own code adds to the work it must do: the median of the
+pairwise ratios, each Pelterin run over the required-work run right after
+it, so that both runs of a pair meet the same load on the machine. The
+windowed starter against the bare one shows what the window costs under
+Wine.
 
 The runs are noisy (a windowed start under Wine varies by tens of
 milliseconds from one run to the next, more on a busy machine), so next to
-each ratio of medians a 95 % bootstrap interval is printed: when it spans
-the target, more runs are needed before calling the result either way.
+each ratio a 95 % bootstrap interval is printed: when it spans the target,
+more runs are needed before calling the result either way.
 
 Needs an X display in DISPLAY (run it inside xvfb-run, as scripts/bench
 does): Wine's first window needs one, and the Wine session must begin with
@@ -61,7 +70,9 @@ SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
     <win32_app_new_version>1.0.4.0</win32_app_new_version>
 </userDefaultRoot>
 """
-STARTERS = ("Pelterin", "bare_starter", "window_starter")
+STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter")
+# Pelterin / required_work_starter, median of the pairwise ratios; never enforced.
+TARGET = 1.02
 # scripts/wine-run reads the architecture from the environment too.
 WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
 PRESETS = {"win32": "windows", "win64": "windows-x64"}
@@ -111,6 +122,7 @@ class Bench:
             "Pelterin.exe": build / "frameworks" / "runtime-src" / "proj.win32" / "Pelterin.exe",
             "bare_starter.exe": build / "bench" / "bare_starter.exe",
             "window_starter.exe": build / "bench" / "window_starter.exe",
+            "required_work_starter.exe": build / "bench" / "required_work_starter.exe",
             "Slots.exe": build / "tests" / "win" / "fake_game_1.0.3.0.exe",
         }
         game = build / "tests" / "win" / "fake_game_1.0.4.0.exe"
@@ -181,6 +193,8 @@ class Bench:
         while record is None or ended is None:
             if ended is None and process.poll() is not None:
                 ended = time.time()
+                if process.returncode != 0:  # a starter that failed starts nothing
+                    deadline = min(deadline, time.monotonic() + 2)
             if record is None:
                 found = list(self.records.glob("*.txt"))
                 if found:
@@ -189,8 +203,7 @@ class Bench:
                 if ended is None:
                     process.kill()
                     process.wait()
-                raise RuntimeError(f"{starter}: no game started within {self.args.timeout} s "
-                                   f"(exit code {process.returncode})")
+                raise RuntimeError(f"{starter}: no game started (exit code {process.returncode})")
             time.sleep(0.002)
         fields = dict(line.split("=", 1) for line in
                       record.read_text(encoding="utf-8").splitlines() if "=" in line)
@@ -200,12 +213,20 @@ class Bench:
         return (game_started - start) * 1000, (ended - start) * 1000
 
     def measure(self):
+        self.failed_runs = []
         times = {s: [] for s in STARTERS}
         exits = {s: [] for s in STARTERS}
         rounds = self.args.warmup + self.args.runs
         for round_number in range(rounds):
             for starter in STARTERS:
-                to_game, to_exit = self.run_once(starter)
+                try:
+                    to_game, to_exit = self.run_once(starter)
+                except RuntimeError as error:
+                    # Wine now and then fails a window or a process start; the
+                    # run is taken again once, and the report says so.
+                    self.failed_runs.append(f"round {round_number + 1}: {error}")
+                    time.sleep(self.args.pause)
+                    to_game, to_exit = self.run_once(starter)
                 if round_number >= self.args.warmup:
                     times[starter].append(to_game)
                     exits[starter].append(to_exit)
@@ -228,6 +249,14 @@ def median_ratio_interval(top, bottom, rounds=4000):
     return ratios[int(rounds * 0.025)], ratios[int(rounds * 0.975) - 1]
 
 
+def median_interval(values, rounds=4000):
+    """95 % bootstrap interval of median(values)."""
+    draw = random.Random(1601)
+    medians = sorted(statistics.median(draw.choices(values, k=len(values)))
+                     for _ in range(rounds))
+    return medians[int(rounds * 0.025)], medians[int(rounds * 0.975) - 1]
+
+
 def quartiles(values):
     if len(values) < 2:
         return values[0], values[0]
@@ -239,42 +268,51 @@ def report(args, times, exits):
     print(f"Time from spawning `wine <starter>` until the game runs "
           f"(median of {args.runs} interleaved runs each, {args.warmup} warm-up rounds dropped)")
     print()
-    print(f"  {'starter':16s} {'median':>9s} {'q1':>9s} {'q3':>9s} {'min':>9s} {'max':>9s}"
+    print(f"  {'starter':22s} {'median':>9s} {'q1':>9s} {'q3':>9s} {'min':>9s} {'max':>9s}"
           f"   {'starter exited':>14s}")
     medians = {}
     for starter in STARTERS:
         values = times[starter]
         medians[starter] = statistics.median(values)
         q1, q3 = quartiles(values)
-        print(f"  {starter:16s} {medians[starter]:6.1f} ms {q1:6.1f} ms {q3:6.1f} ms "
+        print(f"  {starter:22s} {medians[starter]:6.1f} ms {q1:6.1f} ms {q3:6.1f} ms "
               f"{min(values):6.1f} ms {max(values):6.1f} ms   "
               f"{statistics.median(exits[starter]):11.1f} ms")
     print()
-    pelterin, bare, window = (medians[s] for s in STARTERS)
+    pelterin, required, bare, window = (medians[s] for s in STARTERS)
 
     def interval(top, bottom):
         low, high = median_ratio_interval(times[top], times[bottom])
         return f"[{low:5.3f}, {high:5.3f}]"
 
-    ratio = pelterin / window
-    verdict = "met" if ratio <= 1.05 else "not met"
-    low, high = median_ratio_interval(times["Pelterin"], times["window_starter"])
-    if low <= 1.05 <= high:
+    pairwise = [p / r for p, r in zip(times["Pelterin"], times["required_work_starter"])]
+    ratio = statistics.median(pairwise)
+    low, high = median_interval(pairwise)
+    verdict = "met" if ratio <= TARGET else "not met"
+    if low <= TARGET <= high:
         verdict += ", within the noise"
+    print(f"  Pelterin / required_work_starter, median of {len(pairwise)} pairwise ratios:"
+          f" {ratio:5.3f}x  [{low:5.3f}, {high:5.3f}]")
+    print(f"    target <= {TARGET:.2f}x: {verdict} (medians: Pelterin's own code"
+          f" {pelterin - required:+.1f} ms)")
+    print()
     print(f"  {'ratio of medians':27s} {'':6s}   95 % interval")
-    print(f"  Pelterin / window_starter   {ratio:5.3f}x  {interval('Pelterin', 'window_starter')}"
-          f"   target <= 1.05x: {verdict} (the launcher's own work: {pelterin - window:+.1f} ms)")
+    print(f"  Pelterin / window_starter   {pelterin / window:5.3f}x  "
+          f"{interval('Pelterin', 'window_starter')}")
     print(f"  Pelterin / bare_starter     {pelterin / bare:5.3f}x  "
           f"{interval('Pelterin', 'bare_starter')}")
+    print(f"  required / window_starter   {required / window:5.3f}x  "
+          f"{interval('required_work_starter', 'window_starter')}"
+          f"   the required work beyond the window: {required - window:+.1f} ms")
     print(f"  window / bare_starter       {window / bare:5.3f}x  "
           f"{interval('window_starter', 'bare_starter')}"
           f"   the cost of a window under Wine: {window - bare:+.1f} ms")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.
     fastest = {s: min(times[s]) for s in STARTERS}
-    print(f"  on the fastest runs:        Pelterin / window "
-          f"{fastest['Pelterin'] / fastest['window_starter']:5.3f}x, Pelterin / bare "
-          f"{fastest['Pelterin'] / fastest['bare_starter']:5.3f}x, window / bare "
+    print(f"  on the fastest runs:        Pelterin / required "
+          f"{fastest['Pelterin'] / fastest['required_work_starter']:5.3f}x, Pelterin / window "
+          f"{fastest['Pelterin'] / fastest['window_starter']:5.3f}x, window / bare "
           f"{fastest['window_starter'] / fastest['bare_starter']:5.3f}x")
 
 
@@ -294,6 +332,8 @@ def main():
     finally:
         bench.end_session()
     report(args, times, exits)
+    for failure in bench.failed_runs:
+        print(f"  run taken again after a failed start, {failure}")
 
 
 if __name__ == "__main__":

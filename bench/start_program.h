@@ -1,4 +1,4 @@
-// What both benchmark starters do to start the game: take the one path on
+// What the benchmark starters do to start the game: take the one path on
 // their command line and start it the way Pelterin does (application name
 // plus the quoted path as the command line), without waiting for it. Plain
 // loops and the process heap rather than std::wstring keep the starters as
@@ -40,11 +40,8 @@ inline bool TakePathFromCommandLine(const wchar_t* text, GamePath* path) {
   return true;
 }
 
-// Starts the program named on `command_line`; false when there is none or it
-// cannot be started.
-inline bool StartNamedProgram(const wchar_t* command_line) {
-  GamePath game;
-  if (!TakePathFromCommandLine(command_line, &game)) return false;
+// Starts the game; false when it cannot be started.
+inline bool StartGame(const GamePath& game) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
@@ -55,6 +52,13 @@ inline bool StartNamedProgram(const wchar_t* command_line) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
+}
+
+// Starts the program named on `command_line`; false when there is none or it
+// cannot be started.
+inline bool StartNamedProgram(const wchar_t* command_line) {
+  GamePath game;
+  return TakePathFromCommandLine(command_line, &game) && StartGame(game);
 }
 
 }  // namespace starter
