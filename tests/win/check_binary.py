@@ -82,14 +82,14 @@ FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "libstdc++",
 # Thread control beside CreateProcessW, in a small program that starts
 # executables from the user's data folder, is what antivirus heuristics flag;
 # the launcher starts no thread, so these could only come from runtime code
-# it never runs.
+# it never runs. ResumeThread is the one it calls itself: the game is created
+# suspended and resumed once it may take the foreground.
 THREAD_CONTROL = "thread-library code: the launcher starts no thread"
 NOT_IMPORTED = {
     # Windows 7 without its loader update lacks this export; importing it
     # statically would stop the launcher from starting there at all.
     "SetDefaultDllDirectories": "a newer loader function, looked up at run time",
     "SuspendThread": THREAD_CONTROL,
-    "ResumeThread": THREAD_CONTROL,
     "GetThreadContext": THREAD_CONTROL,
     "SetThreadContext": THREAD_CONTROL,
     "DuplicateHandle": THREAD_CONTROL,
