@@ -18,10 +18,16 @@ set(CMAKE_RC_COMPILER ${PELTERIN_MINGW_TARGET}-windres)
 # /usr/lib/gcc/i686-w64-mingw32/<version>, and Debian names those folders
 # after the version and the thread model (12-posix, 12-win32), which clang
 # does not read as a version. So the C++ headers, libstdc++, libgcc and the
-# crtbegin/crtend objects are named here; -B finds the objects, -L the
-# libraries. The posix runtime, as with GCC: its libgcc needs winpthreads.
+# crtbegin/crtend objects are named here, from the folder of the posix GCC
+# that cmake/mingw-w64-i686.cmake builds with; -B finds the objects, -L the
+# libraries. Its libgcc needs winpthreads, hence -pthread.
 set(CMAKE_SYSROOT /usr/${PELTERIN_MINGW_TARGET})
-set(PELTERIN_GCC_RUNTIME /usr/lib/gcc/${PELTERIN_MINGW_TARGET}/12-posix)
+execute_process(COMMAND ${PELTERIN_MINGW_TARGET}-gcc-posix -print-libgcc-file-name
+                OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+if(failed OR NOT EXISTS "${libgcc}")
+  message(FATAL_ERROR "${PELTERIN_MINGW_TARGET}-gcc-posix is missing: run scripts/install-deps")
+endif()
+get_filename_component(PELTERIN_GCC_RUNTIME "${libgcc}" DIRECTORY)
 set(cxx_headers ${PELTERIN_GCC_RUNTIME}/include/c++)
 
 # Clang and GCC disagree on how a 32-bit x86 function takes an argument of
