@@ -12,7 +12,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/${PELTERIN_MINGW_TARGET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages (tinyxml2) also from the folders named in CMAKE_PREFIX_PATH as
+# they are, not only below the root.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # Static runtime: the programs import nothing but system DLLs. No time stamp
 # in the PE header, so that two builds of the same sources are identical.

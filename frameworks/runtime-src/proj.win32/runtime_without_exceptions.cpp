@@ -17,4 +17,11 @@ void __throw_length_error(const char*) { std::abort(); }
 void __throw_logic_error(const char*) { std::abort(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
 }  // namespace std
+
+// Called from a vtable slot of a pure virtual function (tinyxml2 has some).
+// GCC leaves the reference weak; clang makes it a hard one, and the
+// library's definition would bring its terminate handler, demangler,
+// unwinder and thread library. Such a call is a bug that ends the process
+// either way.
+extern "C" void __cxa_pure_virtual() { std::abort(); }
 #endif

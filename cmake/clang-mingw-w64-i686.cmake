@@ -1,0 +1,66 @@
+# Cross-compiles for 32-bit Windows with Debian's clang and lld instead of
+# GCC, against the same MinGW-w64 headers and C runtime and the same GCC
+# runtime libraries (libstdc++, libgcc, winpthreads) as
+# cmake/mingw-w64-i686.cmake, and runs the results under 32-bit Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(PELTERIN_MINGW_TARGET i686-w64-mingw32)
+
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET ${PELTERIN_MINGW_TARGET})
+set(CMAKE_CXX_COMPILER_TARGET ${PELTERIN_MINGW_TARGET})
+set(CMAKE_RC_COMPILER ${PELTERIN_MINGW_TARGET}-windres)
+
+# Clang finds the MinGW-w64 headers and import libraries below the sysroot
+# (without one it would also search the build machine's own /usr/include),
+# but not Debian's GCC runtime for the target: it looks for
+# /usr/lib/gcc/i686-w64-mingw32/<version>, and Debian names those folders
+# after the version and the thread model (12-posix, 12-win32), which clang
+# does not read as a version. So the C++ headers, libstdc++, libgcc and the
+# crtbegin/crtend objects are named here, from the folder of the posix GCC
+# that cmake/mingw-w64-i686.cmake builds with; -B finds the objects, -L the
+# libraries. Its libgcc needs winpthreads, hence -pthread.
+set(CMAKE_SYSROOT /usr/${PELTERIN_MINGW_TARGET})
+execute_process(COMMAND ${PELTERIN_MINGW_TARGET}-gcc-posix -print-libgcc-file-name
+                OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+if(failed OR NOT EXISTS "${libgcc}")
+  message(FATAL_ERROR "${PELTERIN_MINGW_TARGET}-gcc-posix is missing: run scripts/install-deps")
+endif()
+get_filename_component(PELTERIN_GCC_RUNTIME "${libgcc}" DIRECTORY)
+set(cxx_headers ${PELTERIN_GCC_RUNTIME}/include/c++)
+
+# Clang and GCC disagree on how a 32-bit x86 function takes an argument of
+# an empty class by value (iterator tags, std::true_type): GCC gives it a
+# 4-byte stack slot, clang passes nothing. Member functions are thiscall on
+# MinGW, so the callee pops its arguments, and a call from one compiler's
+# code into the other's copy of such a function leaves the stack pointer 4
+# bytes off: the caller then restores its registers and its return address
+# from the wrong places. libstdc++'s prebuilt std::string and std::wstring
+# (GCC's code) call such functions, e.g. _M_construct(first, last,
+# forward_iterator_tag), which clang also instantiates for our code; the
+# linker keeps one copy of each, so one side always calls the other's. The
+# header forced in here makes clang instantiate all of std::string and
+# std::wstring itself, so that none of the prebuilt string code is linked
+# and the two never meet.
+string(JOIN " " CMAKE_CXX_FLAGS_INIT
+  "-stdlib++-isystem ${cxx_headers}"
+  "-stdlib++-isystem ${cxx_headers}/${PELTERIN_MINGW_TARGET}"
+  "-stdlib++-isystem ${cxx_headers}/backward"
+  "-include ${CMAKE_CURRENT_LIST_DIR}/clang-mingw-w64-own-strings.h")
+set(runtime_link_flags "-fuse-ld=lld -B${PELTERIN_GCC_RUNTIME}/ -L${PELTERIN_GCC_RUNTIME} -pthread")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${PELTERIN_MINGW_TARGET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages also from CMAKE_PREFIX_PATH as given, not only below the root.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# As with GCC: static runtime, no time stamp in the PE header.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "${runtime_link_flags} -static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${runtime_link_flags} -Wl,--no-insert-timestamp")
+
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run --arch win32)
