@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include "resource.h"
+#include "hidden_window.h"
 #include "start_program.h"
 
 namespace {
@@ -26,14 +27,6 @@ using VerQueryValueWFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 // Long enough for the bench's folders.
 const DWORD kPathUnits = 1024;
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
 
 template <typename Function>
 Function SystemFunction(const wchar_t* library, const char* name) {
@@ -111,25 +104,10 @@ void PrepareDataFolder(const wchar_t* download) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int) {
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = instance;
-  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PELTERIN));
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  window_class.lpszClassName = L"RequiredWorkStarter";
-  window_class.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
-  RegisterClassExW(&window_class);
-  // Placed like the launcher's, though never shown.
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - 300) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
-  HWND window = CreateWindowExW(0, L"RequiredWorkStarter", L"Required work", WS_OVERLAPPEDWINDOW,
-                                left, top, 300, 200, nullptr, nullptr, instance, nullptr);
+  HWND window = starter::CreateHiddenWindow(
+      instance, L"RequiredWorkStarter", LoadIconW(instance, MAKEINTRESOURCEW(IDI_PELTERIN)),
+      LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL)));
   if (!window) return 1;
-  ShowWindow(window, SW_HIDE);
-  UpdateWindow(window);
 
   const HANDLE heap = GetProcessHeap();
   ReadInstalledVersion(heap);
@@ -140,11 +118,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int) {
     starter::StartGame(game);
   }
   DestroyWindow(window);
-
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return 0;
+  return starter::RunMessageLoop();
 }

@@ -7,47 +7,13 @@
 //   window_starter.exe <path of the program to start>
 #include <windows.h>
 
+#include "hidden_window.h"
 #include "start_program.h"
 
-namespace {
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int) {
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = instance;
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  window_class.lpszClassName = L"WindowStarter";
-  RegisterClassExW(&window_class);
-
-  // Placed like the launcher's, though never shown.
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - 300) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
-  HWND window = CreateWindowExW(0, L"WindowStarter", L"Window starter", WS_OVERLAPPEDWINDOW,
-                                left, top, 300, 200, nullptr, nullptr, instance, nullptr);
+  HWND window = starter::CreateHiddenWindow(instance, L"WindowStarter", nullptr, nullptr);
   if (!window) return 1;
-  ShowWindow(window, SW_HIDE);
-  UpdateWindow(window);
-
   starter::StartNamedProgram(command_line);
   DestroyWindow(window);
-
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return 0;
+  return starter::RunMessageLoop();
 }
