@@ -1,16 +1,18 @@
 # Cross-compiles for 32-bit Windows with Debian's clang and lld instead of
 # GCC, against the same MinGW-w64 headers and C runtime and the same GCC
 # runtime libraries (libstdc++, libgcc, winpthreads) as
-# cmake/mingw-w64-i686.cmake, and runs the results under 32-bit Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# cmake/mingw-w64-i686.cmake, and runs the results under 32-bit Wine. What
+# is not about the compiler (the find paths, the static runtime, Wine) is
+# the shared MinGW-w64 set-up.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(PELTERIN_MINGW_TARGET i686-w64-mingw32)
+set(PELTERIN_WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${PELTERIN_MINGW_TARGET})
 set(CMAKE_CXX_COMPILER_TARGET ${PELTERIN_MINGW_TARGET})
-set(CMAKE_RC_COMPILER ${PELTERIN_MINGW_TARGET}-windres)
 
 # Clang finds the MinGW-w64 headers and import libraries below the sysroot
 # (without one it would also search the build machine's own /usr/include),
@@ -49,18 +51,5 @@ string(JOIN " " CMAKE_CXX_FLAGS_INIT
   "-stdlib++-isystem ${cxx_headers}/backward"
   "-include ${CMAKE_CURRENT_LIST_DIR}/clang-mingw-w64-own-strings.h")
 set(runtime_link_flags "-fuse-ld=lld -B${PELTERIN_GCC_RUNTIME}/ -L${PELTERIN_GCC_RUNTIME} -pthread")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${PELTERIN_MINGW_TARGET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Packages also from CMAKE_PREFIX_PATH as given, not only below the root.
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-
-# As with GCC: static runtime, no time stamp in the PE header.
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "${runtime_link_flags} -static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "${runtime_link_flags} -Wl,--no-insert-timestamp")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run --arch win32)
+string(PREPEND CMAKE_EXE_LINKER_FLAGS_INIT "${runtime_link_flags} ")
+string(PREPEND CMAKE_SHARED_LINKER_FLAGS_INIT "${runtime_link_flags} ")
