@@ -9,9 +9,6 @@
 //       Times ReadStoredVersion on files of about 4 KB, 1 MB and 16 MB,
 //       with the key last. The files are written into DIR (kept), or into a
 //       temporary folder that is removed afterwards.
-//   settings_bench --write-files=DIR
-//       Only writes DIR/4KB, DIR/1MB and DIR/16MB (each with a
-//       UserDefault.xml) and ends.
 //   settings_bench --read-once=DIR
 //       Reads DIR/UserDefault.xml once, prints what it found and ends; run
 //       under /usr/bin/time -v to see the peak memory of one lookup.
@@ -161,7 +158,7 @@ void BM_ReadStoredVersion(benchmark::State& state) {
   const SettingsFile& file = g_files.at(static_cast<size_t>(state.range(0)));
   EnterDirectory(file.directory);
   for (auto _ : state) {
-    VersionString version = ReadStoredVersion();
+    VersionString version = ReadStoredVersion().version;
     benchmark::DoNotOptimize(version);
   }
   state.SetBytesProcessed(state.iterations() * file.bytes);
@@ -173,7 +170,7 @@ void BM_ReadStoredVersion(benchmark::State& state) {
 
 int ReadOnce(const fs::path& directory) {
   EnterDirectory(directory);
-  const VersionString version = ReadStoredVersion();
+  const VersionString version = ReadStoredVersion().version;
   std::printf("%s: %s\n", (directory / "UserDefault.xml").c_str(),
               version.empty() ? "(no version)" : version.c_str());
   return version == kStoredVersion ? 0 : 1;
@@ -199,16 +196,6 @@ int main(int argc, char** argv) {
   const std::string read_once = TakeOption(argc, argv, "--read-once");
   if (!read_once.empty()) return ReadOnce(fs::absolute(read_once));
 
-  const std::string write_only = TakeOption(argc, argv, "--write-files");
-  if (!write_only.empty()) {
-    PrepareFiles(fs::absolute(write_only));
-    for (const SettingsFile& file : g_files) {
-      std::printf("%s/UserDefault.xml: %ld bytes, %ld keys before the version\n",
-                  file.directory.c_str(), file.bytes, file.keys);
-    }
-    return 0;
-  }
-
   std::string files = TakeOption(argc, argv, "--files");
   fs::path root;
   bool temporary = false;
@@ -228,7 +215,7 @@ int main(int argc, char** argv) {
   // A file the lookup cannot find its key in would time the wrong thing.
   for (const SettingsFile& file : g_files) {
     EnterDirectory(file.directory);
-    if (ReadStoredVersion() != kStoredVersion) {
+    if (ReadStoredVersion().version != kStoredVersion) {
       std::fprintf(stderr, "settings_bench: %s/UserDefault.xml does not give %s\n",
                    file.directory.c_str(), kStoredVersion);
       return 1;

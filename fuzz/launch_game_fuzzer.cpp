@@ -10,11 +10,13 @@
 // (two for the window): window, installed game present, download present,
 // number of extra files (0-3), per extra file whether it lies in the
 // download tree, then how the download's and the installed game's starts
-// go, plain and through the consent prompt.
+// go, plain and through the consent prompt, and whether each is the launcher
+// itself.
 //
 // Whatever the host says, the launcher must close its window once and last,
 // start nothing but the installed game or an existing, strictly newer
-// download inside the download tree, use the consent prompt only for a game
+// download inside the download tree, never start a file that is the
+// launcher itself, use the consent prompt only for a game
 // that just needed it, try the installed game after a download that failed
 // to start and nothing else, stop at a declined start, and show one box
 // exactly when the installed game is unusable or the last start failed.
@@ -124,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const PathString& path : {candidate_path, installed_path}) {
     host.start_errors[path] = input.PickValueInArray(kPlainOutcomes);
     host.consent_errors[path] = input.PickValueInArray(kConsentOutcomes);
+    if (input.ConsumeBool()) host.launchers.insert(path);
   }
 
   LaunchGame(reinterpret_cast<WindowHandle>(window));
@@ -134,34 +137,60 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(CountCalls(calls, "CloseMainWindow ") == 1);
 
   const std::size_t boxes = CountCalls(calls, "ShowErrorBox ");
-  const std::size_t starts = CountCalls(calls, "StartProcess ");
   const auto installed = host.files.find(installed_path);
   if (installed == host.files.end() || installed->second.empty()) {
     // Nothing usable installed: only the box, and neither the settings file
     // nor the data directory is touched.
-    CHECK(boxes == 1 && starts == 0 && CountCalls(calls, "StartProcessWithConsent ") == 0);
+    CHECK(boxes == 1 && CountCalls(calls, "StartProcess") == 0);
     CHECK(CountCalls(calls, "ReadStoredVersion") == 0);
     CHECK(CountCalls(calls, "GetWritableDirectory") == 0);
     return 0;
   }
-  CHECK(boxes <= 1 && (starts == 1 || starts == 2));
+  CHECK(boxes <= 1);
 
-  // Only a file that was looked for and is there gets started first.
-  const auto start = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
-    return StartsWith(call, "StartProcess ");
-  });
-  const PathString started = start->substr(std::string("StartProcess ").size());
-  CHECK(WasCalled(calls, "IsFileExist " + started));
-  CHECK(host.files.count(started) == 1);
+  // Each game's start with its outcome: the check whether it is the launcher
+  // itself, which ends there if it is; otherwise a plain start, then, only
+  // right after it answered that the game needs administrator rights, a
+  // start of the same file through the consent prompt, whose outcome then
+  // counts. So no file that is the launcher is ever started.
+  struct GameStart {
+    PathString path;
+    SystemError outcome;
+  };
+  std::vector<GameStart> games;
+  const std::string kCheck = "IsLauncherItself ", kStart = "StartProcess ",
+                    kConsent = "StartProcessWithConsent ";
+  for (auto call = calls.begin(); call != calls.end(); ++call) {
+    if (StartsWith(*call, kCheck)) {
+      const PathString path = call->substr(kCheck.size());
+      const bool is_launcher = host.launchers.count(path) == 1;
+      games.push_back({path, is_launcher ? kErrorIsTheLauncher : host.start_errors[path]});
+      CHECK(is_launcher ? call + 1 == calls.end() || *(call + 1) != kStart + path
+                        : call + 1 != calls.end() && *(call + 1) == kStart + path);
+    } else if (StartsWith(*call, kStart)) {
+      CHECK(call != calls.begin() && *(call - 1) == kCheck + call->substr(kStart.size()));
+    } else if (StartsWith(*call, kConsent)) {
+      const PathString path = call->substr(kConsent.size());
+      CHECK(!games.empty() && games.back().path == path &&
+            games.back().outcome == kErrorElevationRequired && *(call - 1) == kStart + path);
+      games.back().outcome = host.consent_errors[path];
+    }
+  }
+  CHECK(games.size() == 1 || games.size() == 2);
 
-  if (started != installed_path) {
+  // Only a file that was looked for and is there is tried first.
+  const PathString chosen = games.front().path;
+  CHECK(WasCalled(calls, "IsFileExist " + chosen));
+  CHECK(host.files.count(chosen) == 1);
+
+  if (chosen != installed_path) {
     // A download: the stored version's own directory in the download tree,
     // and strictly newer than what is installed.
     const std::size_t suffix_size = sizeof kDownloadSuffix - 1;
-    CHECK(StartsWith(started, download_tree) && EndsWith(started, kDownloadSuffix) &&
-          started.size() >= download_tree.size() + suffix_size);
+    CHECK(StartsWith(chosen, download_tree) && EndsWith(chosen, kDownloadSuffix) &&
+          chosen.size() >= download_tree.size() + suffix_size);
     const std::string version =
-        started.substr(download_tree.size(), started.size() - download_tree.size() - suffix_size);
+        chosen.substr(download_tree.size(), chosen.size() - download_tree.size() - suffix_size);
     CHECK(StaysInOneDirectory(version));
     CHECK(version == host.stored_version);
     CHECK(CompareVersion(version, installed->second) > 0);
@@ -170,29 +199,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!host.stored_version.empty() && StaysInOneDirectory(host.stored_version) &&
       CompareVersion(host.stored_version, installed->second) > 0 &&
       host.files.count(candidate_path) == 1) {
-    CHECK(started == candidate_path);
+    CHECK(chosen == candidate_path);
   }
 
-  // Each game's start with its outcome: a plain start, then, only right after
-  // it answered that the game needs administrator rights, a start of the
-  // same file through the consent prompt, whose outcome then counts.
-  struct GameStart {
-    PathString path;
-    SystemError outcome;
-  };
-  std::vector<GameStart> games;
-  for (auto call = calls.begin(); call != calls.end(); ++call) {
-    if (StartsWith(*call, "StartProcess ")) {
-      const PathString path = call->substr(std::string("StartProcess ").size());
-      games.push_back({path, host.start_errors[path]});
-    } else if (StartsWith(*call, "StartProcessWithConsent ")) {
-      const PathString path = call->substr(std::string("StartProcessWithConsent ").size());
-      CHECK(!games.empty() && games.back().path == path &&
-            games.back().outcome == kErrorElevationRequired &&
-            *(call - 1) == "StartProcess " + path);
-      games.back().outcome = host.consent_errors[path];
-    }
-  }
   const auto failed = [](SystemError outcome) {
     return outcome != 0 && outcome != kErrorCancelled;
   };
@@ -203,19 +212,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (games[i].outcome == kErrorCancelled) CHECK(i + 1 == games.size() && boxes == 0);
   }
 
-  // A download that failed to start gives way to the installed game, and
-  // only then is a second game started.
-  const bool retried = failed(games.front().outcome) && started != installed_path;
+  // A download that failed to start (or is the launcher) gives way to the
+  // installed game, and only then is a second game tried.
+  const bool retried = failed(games.front().outcome) && chosen != installed_path;
   CHECK(games.size() == (retried ? 2u : 1u));
   if (retried) CHECK(games.back().path == installed_path);
-  // The box tells of the installed game's failure, the last start made, and
+  // The box tells of the installed game's failure, the last start tried, and
   // comes after it, just before the window closes.
   const SystemError last_outcome = games.back().outcome;
   CHECK(boxes == (failed(last_outcome) ? 1u : 0u));
   if (failed(last_outcome)) {
     const std::string& box = calls[calls.size() - 2];
     CHECK(StartsWith(box, "ShowErrorBox Start Slots Error!\n\n"));
-    CHECK(EndsWith(box, "(error " + std::to_string(last_outcome) + ") | Error"));
+    CHECK(EndsWith(box, last_outcome == kErrorIsTheLauncher
+                            ? " is this launcher itself, not the game. | Error"
+                            : "(error " + std::to_string(last_outcome) + ") | Error"));
   }
   return 0;
 }

@@ -62,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::fclose(file) != 0) Fail("fclose");
 
   if (fchdir(scratch_fd) != 0) Fail("fchdir");
-  const VersionString version = ReadStoredVersion();
+  const StoredRecord stored = ReadStoredVersion();
+  const VersionString& version = stored.version;
   if (fchdir(original_fd) != 0) Fail("fchdir");
 
+  // Every lookup says why it found nothing, and only then.
+  CHECK(version.empty() != stored.why_none.empty());
   if (!version.empty()) {
     // Decoding (entities, character references, line-end folding) only ever
     // shrinks the text, and it sits inside the key inside the root element,

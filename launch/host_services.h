@@ -27,6 +27,11 @@ bool IsFileExist(const PathString& path);
 // no readable version.
 VersionString GetFileVersionString(const PathString& path);
 
+// True when the file is this launcher rather than the game: the same file,
+// or a copy under any name, which keeps the version resource that names it.
+// Started as the game, it would start itself again, for ever.
+bool IsLauncherItself(const PathString& path);
+
 // A system error code (Windows' GetLastError); 0 means success.
 using SystemError = std::uint32_t;
 
@@ -56,5 +61,11 @@ std::string GetSystemErrorText(SystemError error);
 // Shows a modal message and returns once the user has dismissed it.
 void ShowErrorBox(const std::string& text, const std::string& caption);
 
-// Destroys the main window, which ends the message loop.
+// Destroys the main window, which ends the message loop. Does nothing when
+// there is no window (a null handle).
 void CloseMainWindow(WindowHandle window);
+
+// Writes "Pelterin: " and `line` to the debugger output, where only a
+// debugger or a tool such as DebugView, when one is listening, sees it.
+// Nothing is written anywhere else.
+void Trace(const std::string& line);

@@ -12,6 +12,7 @@ static const char kDownloadPrefix[] = "KivoDownloadRes/win32_app_";
 static const char kDownloadSuffix[] = "/Slots.exe";
 static const char kVersionErrorText[] = "Get Slots Version Error!";
 static const char kStartErrorText[] = "Start Slots Error!";
+static const char kIsTheLauncherText[] = "%1 is this launcher itself, not the game.";
 static const char kErrorCaption[] = "Error";
 
 bool IsSinglePathComponent(const VersionString& text) {
@@ -21,70 +22,131 @@ bool IsSinglePathComponent(const VersionString& text) {
   return true;
 }
 
-std::string StartErrorMessage(SystemError error, std::string system_text,
-                              const PathString& path) {
-  while (!system_text.empty() && (system_text.back() == '\n' || system_text.back() == '\r')) {
-    system_text.pop_back();
+PathString InWindowsForm(PathString path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::string StartErrorMessage(SystemError error, std::string reason, const PathString& path) {
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+  const PathString windows_path = InWindowsForm(path);
+  for (std::size_t at = reason.find("%1"); at != std::string::npos;
+       at = reason.find("%1", at + windows_path.size())) {
+    reason.replace(at, 2, windows_path);
   }
-  PathString windows_path = path;
-  std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
-  for (std::size_t at = system_text.find("%1"); at != std::string::npos;
-       at = system_text.find("%1", at + windows_path.size())) {
-    system_text.replace(at, 2, windows_path);
-  }
-  std::string message = std::string(kStartErrorText) + "\n\n";
-  if (!system_text.empty()) message += system_text + " ";
+  std::string message = std::string(kStartErrorText) + "\n\n" + reason;
+  if (error == kErrorIsTheLauncher) return message;  // in the launcher's own words
+  if (!reason.empty()) message += " ";
   return message + "(error " + std::to_string(error) + ")";
 }
 
-// Starts `path`. A game that needs administrator rights is started again the
-// way Explorer starts it, through the consent prompt, since a plain start can
+// How one start went, for the trace.
+static std::string Outcome(SystemError error) {
+  switch (error) {
+    case 0:
+      return "started";
+    case kErrorCancelled:
+      return "declined by the player";
+    case kErrorElevationRequired:
+      return "needs administrator rights (error 740)";
+    default:
+      return "failed (error " + std::to_string(error) + ")";
+  }
+}
+
+// Starts `path`, unless it is this launcher, which would start itself again
+// for ever. A game that needs administrator rights is started again the way
+// Explorer starts it, through the consent prompt, since a plain start can
 // never run it.
 static SystemError StartGame(const PathString& path) {
-  const SystemError error = StartProcess(path);
-  return error == kErrorElevationRequired ? StartProcessWithConsent(path) : error;
+  const PathString shown = InWindowsForm(path);
+  if (IsLauncherItself(path)) {
+    Trace("not starting " + shown + ": it is this launcher itself");
+    return kErrorIsTheLauncher;
+  }
+  SystemError error = StartProcess(path);
+  Trace("start " + shown + ": " + Outcome(error));
+  if (error != kErrorElevationRequired) return error;
+  error = StartProcessWithConsent(path);
+  Trace("start through the consent prompt " + shown + ": " + Outcome(error));
+  return error;
 }
 
 // A declined start is the player's answer rather than a failure.
 static bool StartFailed(SystemError error) { return error != 0 && error != kErrorCancelled; }
 
+// The box, and the trace of it on one line: each run of line breaks in
+// `text` becomes one space there.
+static void ShowError(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c != '\n' && c != '\r') {
+      line += c;
+    } else if (line.empty() || line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  Trace("error box: " + line);
+  ShowErrorBox(text, kErrorCaption);
+}
+
 void LaunchGame(WindowHandle window) {
   // 1. The installed game must be there and carry a version; without it
   // there is nothing sensible to start, so the user is told.
-  const PathString installed_path = GetExeDirectory() + kGameFile;
+  const PathString exe_directory = GetExeDirectory();
+  Trace("launcher folder " + InWindowsForm(exe_directory));
+  const PathString installed_path = exe_directory + kGameFile;
+  const bool installed_present = IsFileExist(installed_path);
   const VersionString installed_version =
-      IsFileExist(installed_path) ? GetFileVersionString(installed_path) : VersionString();
+      installed_present ? GetFileVersionString(installed_path) : VersionString();
+  const std::string installed = "installed game " + InWindowsForm(installed_path);
   if (installed_version.empty()) {
-    ShowErrorBox(kVersionErrorText, kErrorCaption);
+    Trace(installed + (installed_present ? " has no readable version" : " is missing"));
+    ShowError(kVersionErrorText);
     CloseMainWindow(window);
     return;
   }
+  Trace(installed + ", version " + installed_version);
 
   // 2. The newest build the game has downloaded, if it recorded a usable one.
-  VersionString stored_version = ReadStoredVersion();
-  if (!IsSinglePathComponent(stored_version)) stored_version.clear();
+  StoredRecord stored = ReadStoredVersion();
+  if (!IsSinglePathComponent(stored.version)) {
+    stored = {{}, "the recorded version is not one path component"};
+  }
+  Trace(stored.version.empty() ? "no stored version: " + stored.why_none
+                               : "stored version \"" + stored.version + "\"");
 
   // 3. A strictly newer download is started when its executable is there,
   // otherwise the installed game.
   PathString chosen_path = installed_path;
-  if (!stored_version.empty() && CompareVersion(stored_version, installed_version) > 0) {
-    PathString base_directory = GetWritableDirectory();
-    if (base_directory.empty()) base_directory = GetExeDirectory();
-    const PathString candidate_path =
-        base_directory + kDownloadPrefix + stored_version + kDownloadSuffix;
-    if (IsFileExist(candidate_path)) chosen_path = candidate_path;
+  if (!stored.version.empty()) {
+    const bool newer = CompareVersion(stored.version, installed_version) > 0;
+    Trace("\"" + stored.version + (newer ? "\" is newer than " : "\" is not newer than ") +
+          installed_version);
+    if (newer) {
+      PathString base_directory = GetWritableDirectory();
+      Trace(base_directory.empty() ? "no data folder: the download is looked for beside the launcher"
+                                   : "data folder " + InWindowsForm(base_directory));
+      if (base_directory.empty()) base_directory = GetExeDirectory();
+      const PathString candidate_path =
+          base_directory + kDownloadPrefix + stored.version + kDownloadSuffix;
+      const bool downloaded = IsFileExist(candidate_path);
+      Trace("download " + InWindowsForm(candidate_path) + (downloaded ? " is there" : " is missing"));
+      if (downloaded) chosen_path = candidate_path;
+    }
   }
 
   // 4. A download that cannot be started (cut short by a crash or a full
-  // disk, blocked by security software) gives way to the installed game. If
-  // that cannot be started either, the player is told why, rather than the
-  // double-click doing nothing. A start the player declined ends it all,
-  // with nothing more started and nothing shown.
+  // disk, blocked by security software, or the launcher itself) gives way to
+  // the installed game. If that cannot be started either, the player is
+  // told why, rather than the double-click doing nothing. A start the player
+  // declined ends it all, with nothing more started and nothing shown.
   SystemError error = StartGame(chosen_path);
   if (StartFailed(error) && chosen_path != installed_path) error = StartGame(installed_path);
   if (StartFailed(error)) {
-    ShowErrorBox(StartErrorMessage(error, GetSystemErrorText(error), installed_path),
-                 kErrorCaption);
+    const std::string reason =
+        error == kErrorIsTheLauncher ? kIsTheLauncherText : GetSystemErrorText(error);
+    ShowError(StartErrorMessage(error, reason, installed_path));
   }
 
   // 5. Closing the window ends the launcher; the game runs on by itself.

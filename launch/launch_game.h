@@ -3,8 +3,13 @@
 
 #include "host_services.h"
 
+// Why a file is not started: it is this launcher itself. Bit 29 marks an
+// application's own error code; no system error has it.
+const SystemError kErrorIsTheLauncher = 0x20000001;
+
 // Decides which game executable to start, starts it (or reports why it
-// cannot), and closes `window`, which ends the launcher.
+// cannot), and closes `window`, which ends the launcher. Says what it
+// decided, step by step, through Trace.
 void LaunchGame(WindowHandle window);
 
 // Whether a stored version can stand as one directory-name component: no
@@ -12,9 +17,11 @@ void LaunchGame(WindowHandle window);
 // settings file could steer the launch outside the download tree.
 bool IsSinglePathComponent(const VersionString& text);
 
+// `path` as Windows writes paths, with backslashes.
+PathString InWindowsForm(PathString path);
+
 // The box text for an installed game that could not be started: a fixed
-// first line, an empty line, then the system's description of `error`
-// (`system_text`, with its trailing line breaks removed and each "%1"
-// replaced by `path` as Windows writes paths) and " (error N)".
-std::string StartErrorMessage(SystemError error, std::string system_text,
-                              const PathString& path);
+// first line, an empty line, then the description of `error` (`reason`,
+// with its trailing line breaks removed and each "%1" replaced by `path` in
+// its Windows form) and, for a system error, " (error N)".
+std::string StartErrorMessage(SystemError error, std::string reason, const PathString& path);

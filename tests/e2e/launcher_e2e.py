@@ -13,6 +13,7 @@ X display (DISPLAY) for the launcher's hidden window and the error box.
 """
 import os
 import random
+import re
 import shutil
 import subprocess
 import time
@@ -113,14 +114,16 @@ class LauncherTestCase(unittest.TestCase):
             shutil.copy(fake_game(version), folder / "Slots.exe")
         return folder
 
-    def lay_download(self, version, base=None, damaged=False):
+    def lay_download(self, version, base=None, damaged=False, launcher=False):
+        """The download of `version`: its fake game, cut short if `damaged`,
+        or a copy of the launcher in its place."""
         base = base or self.local_app_data / "Orvellane"
         folder = base / "KivoDownloadRes" / f"win32_app_{version}"
         folder.mkdir(parents=True, exist_ok=True)
         if damaged:
             (folder / "Slots.exe").write_bytes(truncated_game(version))
         else:
-            shutil.copy(fake_game(version), folder / "Slots.exe")
+            shutil.copy(PELTERIN if launcher else fake_game(version), folder / "Slots.exe")
         return folder / "Slots.exe"
 
     def write_settings(self, folder, stored_version=None, raw=None):
@@ -129,20 +132,24 @@ class LauncherTestCase(unittest.TestCase):
 
     # --- running ----------------------------------------------------------
 
-    def launcher_env(self):
-        """The environment the launcher runs in, and hands on to the game."""
-        return dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
-                    PELTERIN_TAG="tag from the launcher's environment")
+    def launcher_env(self, **changes):
+        """The environment the launcher runs in, and hands on to the game;
+        a change to None removes that variable."""
+        env = dict(os.environ, PELTERIN_RECORD_DIR=wine_path(self.records),
+                   PELTERIN_TAG="tag from the launcher's environment")
+        env.update(changes)
+        return {name: value for name, value in env.items() if value is not None}
 
     def clear_records(self):
         shutil.rmtree(self.records)
         self.records.mkdir()
 
-    def run_launcher(self, cwd=None, exe=None):
+    def run_launcher(self, cwd=None, exe=None, **env_changes):
         """Runs the launcher (by default the one in self.install, from that
         folder) and waits for the game it starts."""
         done = wine(exe or wine_path(self.install / "Pelterin.exe"), cwd=cwd or self.install,
-                    env=self.launcher_env(), capture_output=True, text=True, errors="replace")
+                    env=self.launcher_env(**env_changes), capture_output=True, text=True,
+                    errors="replace")
         return Run(done.returncode, self.wait_for_records(True), done.stderr)
 
     def wait_for_records(self, expect_start):
@@ -163,8 +170,9 @@ class LauncherTestCase(unittest.TestCase):
         self.assertEqual(run.exit_code, 0, run.output)
         self.assertEqual(run.started, [wine_path(unix_exe)], run.output)
         record = run.records[0]
-        # The command line is the quoted path as the launcher composed it.
-        self.assertEqual(record["cmdline"], '"' + wine_path(unix_exe).replace("\\", "/") + '"')
+        # The command line is the quoted path, as Windows writes paths.
+        self.assertEqual(record["cmdline"], '"' + wine_path(unix_exe) + '"')
+        self.assertNotIn("/", record["cmdline"])
         self.assertEqual(record["tag"], "tag from the launcher's environment")
         return record
 
@@ -174,8 +182,28 @@ class ChoosingTheGameTest(LauncherTestCase):
         self.lay_install("1.0.3.0")
         self.write_settings(self.install, "1.0.4.0")
         download = self.lay_download("1.0.4.0")
-        record = self.assertStartedOnly(self.run_launcher(), download)
+        # Wine shows the debugger output on this channel.
+        run = self.run_launcher(WINEDEBUG="-all,warn+seh")
+        record = self.assertStartedOnly(run, download)
         self.assertEqual(record["cwd"], wine_path(self.install))
+        # The trace, as support would capture it. Wine cuts a long line short
+        # with "...".
+        trace = [line.encode("latin-1").decode("unicode_escape").rstrip("\n")
+                 for line in re.findall(r'OutputDebugStringA "(Pelterin: .*)"$', run.output,
+                                        re.MULTILINE)]
+        expected = [
+            f"Pelterin: launcher folder {wine_path(self.install)}\\",
+            f"Pelterin: installed game {wine_path(self.install / 'Slots.exe')}, version 1.0.3.0",
+            'Pelterin: stored version "1.0.4.0"',
+            'Pelterin: "1.0.4.0" is newer than 1.0.3.0',
+            f"Pelterin: data folder {wine_path(self.local_app_data / 'Orvellane')}\\",
+            f"Pelterin: download {wine_path(download)} is there",
+            f"Pelterin: start {wine_path(download)}: started",
+        ]
+        self.assertEqual(len(trace), len(expected), trace)
+        for line, whole in zip(trace, expected):
+            self.assertTrue(whole.startswith(line[:-3]) if line.endswith("...") else line == whole,
+                            (line, whole))
 
     def test_version_order_decides(self):
         cases = [
@@ -185,6 +213,7 @@ class ChoosingTheGameTest(LauncherTestCase):
             ("1.0.9.0", "1.0.10.0", ["1.0.10.0"], "1.0.10.0"),
             ("1.0.3.0", "1.0.4.0", [], "installed"),  # download missing
             ("1.0.3.0", "1.0.4.0", ["1.0.4.0 damaged"], "installed"),  # cannot start
+            ("1.0.3.0", "1.0.4.0", ["1.0.4.0 launcher"], "installed"),  # the launcher itself
         ]
         for installed, stored, downloads, expected in cases:
             with self.subTest(installed=installed, stored=stored, downloads=downloads):
@@ -193,7 +222,8 @@ class ChoosingTheGameTest(LauncherTestCase):
                 self.lay_install(installed)
                 self.write_settings(self.install, stored)
                 for download in downloads:
-                    self.lay_download(download.split()[0], damaged="damaged" in download)
+                    self.lay_download(download.split()[0], damaged="damaged" in download,
+                                      launcher="launcher" in download)
                 exe = (self.install / "Slots.exe" if expected == "installed"
                        else self.local_app_data / "Orvellane" / "KivoDownloadRes"
                        / f"win32_app_{expected}" / "Slots.exe")
@@ -279,7 +309,7 @@ class PathsTest(LauncherTestCase):
             self.lay_install("1.0.3.0", folder=drive_root)
             run = self.run_launcher(cwd=drive_root, exe=r"P:\Pelterin.exe")
             self.assertEqual(run.exit_code, 0)
-            self.assertEqual([r["cmdline"] for r in run.records], ['"P:/Slots.exe"'])
+            self.assertEqual([r["cmdline"] for r in run.records], ['"P:\\Slots.exe"'])
         finally:
             link.unlink()
 
@@ -328,17 +358,21 @@ class FaultInjectionTest(LauncherTestCase):
         return run
 
     def test_unreadable_or_odd_settings_files(self):
-        huge = ("<userDefaultRoot>\n"
-                + "".join(f"<key_{i}>{'v' * 40}</key_{i}>\n" for i in range(260_000))
-                + "<win32_app_new_version>1.0.4.0</win32_app_new_version>\n"
-                  "</userDefaultRoot>\n").encode()
-        self.assertGreater(len(huge), 16 * 1024 * 1024)
+        def of_size(size):
+            """Other settings, then the record, in exactly `size` bytes."""
+            head = "<userDefaultRoot>\n"
+            tail = "<win32_app_new_version>1.0.4.0</win32_app_new_version>\n</userDefaultRoot>\n"
+            entry = f"<key>{'v' * 40}</key>\n"
+            count, rest = divmod(size - len(head) - len(tail), len(entry))
+            return (head + entry * count + "\n" * rest + tail).encode()
+
         noise = random.Random(4).randbytes(64 * 1024)
         installed = self.install / "Slots.exe"
         download = self.local_app_data / "Orvellane" / "KivoDownloadRes" / "win32_app_1.0.4.0" \
             / "Slots.exe"
         cases = [
-            ("16 MB of other settings first", huge, download),
+            ("16 MiB of other settings first", of_size(16 << 20), download),
+            ("a byte more: not read", of_size((16 << 20) + 1), installed),
             ("random bytes", noise, installed),
             ("100,000-character version", SETTINGS.format("1.0.4." + "0" * 99_993).encode(),
              installed),
@@ -379,6 +413,12 @@ class FaultInjectionTest(LauncherTestCase):
         (self.local_app_data / "Orvellane").write_text("a file where the folder belongs")
         self.run_checked(self.install / "Slots.exe")
         self.assertTrue((self.local_app_data / "Orvellane").is_file())
+
+    def test_without_a_display_the_game_still_starts(self):
+        # Wine cannot create the launcher's window without an X display; the
+        # launch needs none.
+        self.lay_install("1.0.3.0")
+        self.assertStartedOnly(self.run_launcher(DISPLAY=None), self.install / "Slots.exe")
 
     def test_local_app_data_on_a_missing_drive(self):
         set_local_app_data(r"Q:\Users\u\AppData\Local")
@@ -503,6 +543,17 @@ class ErrorBoxTest(LauncherTestCase):
                 self.assertFalse((self.local_app_data / "Orvellane").exists(),
                                  "the data folder is not touched")
 
+
+    def test_box_for_a_copy_of_the_launcher_in_the_games_place(self):
+        # It carries a version, 1.0.0.0; started, it would start itself again.
+        self.lay_install(None)
+        shutil.copy(PELTERIN, self.install / "Slots.exe")
+        exit_code, report, records = self.run_with_box_watcher()
+        self.assertEqual(exit_code, 0)
+        self.assertEqual(report, ["boxes=1", "text=Start Slots Error!\\n\\n"
+                                  f"{wine_path(self.install / 'Slots.exe')} is this launcher "
+                                  "itself, not the game.", "main_window=hidden"])
+        self.assertEqual(records, [], "nothing may start")
 
     def test_box_for_an_installed_game_that_cannot_be_started(self):
         # A DLL with a version resource: it passes the version check, but

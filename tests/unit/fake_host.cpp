@@ -32,6 +32,11 @@ VersionString GetFileVersionString(const PathString& path) {
   return file == Host().files.end() ? VersionString() : file->second;
 }
 
+bool IsLauncherItself(const PathString& path) {
+  Record("IsLauncherItself " + path);
+  return Host().launchers.count(path) != 0;
+}
+
 SystemError StartProcess(const PathString& path) {
   Record("StartProcess " + path);
   auto error = Host().start_errors.find(path);
@@ -57,9 +62,12 @@ void CloseMainWindow(WindowHandle window) {
   Record("CloseMainWindow " + std::to_string(reinterpret_cast<std::uintptr_t>(window)));
 }
 
+void Trace(const std::string& line) { Host().trace.push_back(line); }
+
 // The decision reads the settings file through this; the real lookup has
 // tests of its own on real files.
-VersionString ReadStoredVersion() {
+StoredRecord ReadStoredVersion() {
   Record("ReadStoredVersion");
-  return Host().stored_version;
+  if (Host().stored_version.empty()) return {{}, Host().stored_why_none};
+  return {Host().stored_version, {}};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,17 @@ struct FakeHost {
   // Existing files and the version each carries ("" for none).
   std::map<PathString, VersionString> files;
   VersionString stored_version;
+  std::string stored_why_none = "no UserDefault.xml in the working directory";
+  // Files that are the launcher itself.
+  std::set<PathString> launchers;
   // Files that cannot be started, and why; every other path starts. The
   // same for starts through the consent prompt.
   std::map<PathString, SystemError> start_errors;
   std::map<PathString, SystemError> consent_errors;
   std::string system_error_text = "%1 is not a valid Win32 application.\r\n";
   std::vector<std::string> calls;
+  // The trace, apart from the calls: it has no bearing on their order.
+  std::vector<std::string> trace;
 };
 
 // The host the free functions consult; each test resets it.

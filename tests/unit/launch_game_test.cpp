@@ -40,6 +40,7 @@ TEST_F(LaunchGameTest, TypicalRunStartsTheNewerDownload) {
                              "ReadStoredVersion",
                              "GetWritableDirectory",
                              "IsFileExist " + Download(kData, "1.0.4.0"),
+                             "IsLauncherItself " + Download(kData, "1.0.4.0"),
                              "StartProcess " + Download(kData, "1.0.4.0"),
                              kClose,
                          }));
@@ -81,6 +82,7 @@ TEST_F(LaunchGameTest, InstalledGameStartsWhenNoNewerVersionIsStored) {
                                "IsFileExist " + kInstalled,
                                "GetFileVersionString " + kInstalled,
                                "ReadStoredVersion",
+                               "IsLauncherItself " + kInstalled,
                                "StartProcess " + kInstalled,
                                kClose,
                            }));
@@ -107,8 +109,8 @@ TEST_F(LaunchGameTest, NewerVersionsAreComparedByNumberAndUsedVerbatim) {
     Host().files = {{kInstalled, c.installed}, {Download(kData, c.stored), ""}};
     Host().stored_version = c.stored;
     const std::vector<std::string> calls = RunLaunch();
-    ASSERT_EQ(calls.size(), 8u);
-    EXPECT_EQ(calls[6], "StartProcess " + Download(kData, c.stored));
+    ASSERT_EQ(calls.size(), 9u);
+    EXPECT_EQ(calls[7], "StartProcess " + Download(kData, c.stored));
   }
 }
 
@@ -122,6 +124,7 @@ TEST_F(LaunchGameTest, MissingDownloadFallsBackToTheInstalledGame) {
                              "ReadStoredVersion",
                              "GetWritableDirectory",
                              "IsFileExist " + Download(kData, "1.0.4.0"),
+                             "IsLauncherItself " + kInstalled,
                              "StartProcess " + kInstalled,
                              kClose,
                          }));
@@ -139,6 +142,7 @@ TEST_F(LaunchGameTest, WithoutADataDirectoryTheDownloadIsLookedForBesideTheLaunc
                              "GetWritableDirectory",
                              "GetExeDirectory",
                              "IsFileExist C:/Games/X/KivoDownloadRes/win32_app_1.0.4.0/Slots.exe",
+                             "IsLauncherItself C:/Games/X/KivoDownloadRes/win32_app_1.0.4.0/Slots.exe",
                              "StartProcess C:/Games/X/KivoDownloadRes/win32_app_1.0.4.0/Slots.exe",
                              kClose,
                          }));
@@ -170,6 +174,7 @@ TEST_F(LaunchGameTest, UnusableInstalledGameShowsTheErrorBoxOnly) {
 // installed game that cannot be started is reported once, with the reason
 // for the last start that failed. A game that needs administrator rights is
 // started again through the consent prompt, and a declined start ends it all.
+// A file that is the launcher itself is never started.
 TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
   const std::string download = Download(kData, "1.0.4.0");
   const std::vector<std::string> choosing = {
@@ -179,10 +184,16 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     return "ShowErrorBox Start Slots Error!\n\nC:\\Games\\X\\Slots.exe is not a valid Win32 "
            "application. (error " + std::string(reason) + ") | Error";
   };
+  const std::string launcher_box =
+      "ShowErrorBox Start Slots Error!\n\nC:\\Games\\X\\Slots.exe is this launcher itself, not "
+      "the game. | Error";
+  const std::string check_download = "IsLauncherItself " + download;
+  const std::string check_installed = "IsLauncherItself " + kInstalled;
   const std::string start_download = "StartProcess " + download;
   const std::string start_installed = "StartProcess " + kInstalled;
   const std::string consent_download = "StartProcessWithConsent " + download;
   const std::string consent_installed = "StartProcessWithConsent " + kInstalled;
+  const SystemError kLauncher = kErrorIsTheLauncher;  // the file is the launcher itself
   struct Case {
     const char* name;
     bool download_present;
@@ -191,25 +202,37 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     std::vector<std::string> then;
   };
   const Case cases[] = {
-      {"damaged download", true, 193, 0, 0, 0, {start_download, start_installed, kClose}},
+      {"damaged download", true, 193, 0, 0, 0,
+       {check_download, start_download, check_installed, start_installed, kClose}},
       {"installed game cannot start", false, 0, 193, 0, 0,
-       {start_installed, "GetSystemErrorText 193", box("193"), kClose}},
+       {check_installed, start_installed, "GetSystemErrorText 193", box("193"), kClose}},
       {"neither can start: the installed game's reason", true, 193, 5, 0, 0,
-       {start_download, start_installed, "GetSystemErrorText 5", box("5"), kClose}},
+       {check_download, start_download, check_installed, start_installed,
+        "GetSystemErrorText 5", box("5"), kClose}},
       {"installed game needs administrator rights", false, 0, 740, 0, 0,
-       {start_installed, consent_installed, kClose}},
+       {check_installed, start_installed, consent_installed, kClose}},
       {"installed game's prompt declined", false, 0, 740, 0, 1223,
-       {start_installed, consent_installed, kClose}},
+       {check_installed, start_installed, consent_installed, kClose}},
       {"installed game's consent start fails", false, 0, 740, 0, 5,
-       {start_installed, consent_installed, "GetSystemErrorText 5", box("5"), kClose}},
+       {check_installed, start_installed, consent_installed, "GetSystemErrorText 5", box("5"),
+        kClose}},
       {"download needs administrator rights", true, 740, 0, 0, 0,
-       {start_download, consent_download, kClose}},
+       {check_download, start_download, consent_download, kClose}},
       {"download's prompt declined: no fallback", true, 740, 0, 1223, 0,
-       {start_download, consent_download, kClose}},
+       {check_download, start_download, consent_download, kClose}},
       {"download's consent start fails", true, 740, 0, 2, 0,
-       {start_download, consent_download, start_installed, kClose}},
+       {check_download, start_download, consent_download, check_installed, start_installed,
+        kClose}},
       {"download's compatibility warning declined", true, 1223, 0, 0, 0,
-       {start_download, kClose}},
+       {check_download, start_download, kClose}},
+      {"download is the launcher", true, kLauncher, 0, 0, 0,
+       {check_download, check_installed, start_installed, kClose}},
+      {"installed game is the launcher", false, 0, kLauncher, 0, 0,
+       {check_installed, launcher_box, kClose}},
+      {"both are the launcher", true, kLauncher, kLauncher, 0, 0,
+       {check_download, check_installed, launcher_box, kClose}},
+      {"installed game is the launcher, the download starts", true, 0, kLauncher, 0, 0,
+       {check_download, start_download, kClose}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -217,11 +240,87 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     Host().files = {{kInstalled, "1.0.3.0"}};
     if (c.download_present) Host().files[download] = "1.0.4.0";
     Host().stored_version = "1.0.4.0";
-    Host().start_errors = {{download, c.download_error}, {kInstalled, c.installed_error}};
+    for (const auto& [path, error] : {std::pair(download, c.download_error),
+                                      std::pair(kInstalled, c.installed_error)}) {
+      if (error == kLauncher) Host().launchers.insert(path);
+      Host().start_errors[path] = error;
+    }
     Host().consent_errors = {{download, c.download_consent}, {kInstalled, c.installed_consent}};
     std::vector<std::string> expected = choosing;
     expected.insert(expected.end(), c.then.begin(), c.then.end());
     EXPECT_EQ(RunLaunch(), expected);
+  }
+}
+
+// Each run says what it decided, a line a step, so that support can tell
+// why a player got the game they got.
+TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
+  const std::string folder = "launcher folder C:\\Games\\X\\";
+  const std::string installed = "installed game C:\\Games\\X\\Slots.exe, version 1.0.3.0";
+  const std::string start_installed = "start C:\\Games\\X\\Slots.exe: ";
+  const std::string download =
+      "C:\\Users\\u\\AppData\\Local\\Orvellane\\KivoDownloadRes\\win32_app_1.0.4.0\\Slots.exe";
+  struct Case {
+    const char* name;
+    void (*set_up)(FakeHost& host);
+    std::vector<std::string> trace;
+  };
+  const Case cases[] = {
+      {"typical", [](FakeHost& host) { host.files[Download(kData, "1.0.4.0")] = ""; },
+       {folder, installed, "stored version \"1.0.4.0\"", "\"1.0.4.0\" is newer than 1.0.3.0",
+        "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\", "download " + download + " is there",
+        "start " + download + ": started"}},
+      {"no record", [](FakeHost& host) { host.stored_version = ""; },
+       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+        start_installed + "started"}},
+      {"record outside the tree", [](FakeHost& host) { host.stored_version = "1.0.4.0/../x"; },
+       {folder, installed, "no stored version: the recorded version is not one path component",
+        start_installed + "started"}},
+      {"not newer", [](FakeHost& host) { host.stored_version = "1.0.3.0"; },
+       {folder, installed, "stored version \"1.0.3.0\"", "\"1.0.3.0\" is not newer than 1.0.3.0",
+        start_installed + "started"}},
+      {"no data folder, no download", [](FakeHost& host) { host.writable_directory = ""; },
+       {folder, installed, "stored version \"1.0.4.0\"", "\"1.0.4.0\" is newer than 1.0.3.0",
+        "no data folder: the download is looked for beside the launcher",
+        "download C:\\Games\\X\\KivoDownloadRes\\win32_app_1.0.4.0\\Slots.exe is missing",
+        start_installed + "started"}},
+      {"consent start fails",
+       [](FakeHost& host) {
+         host.stored_version = "";
+         host.start_errors[kInstalled] = 740;
+         host.consent_errors[kInstalled] = 5;
+       },
+       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+        start_installed + "needs administrator rights (error 740)",
+        "start through the consent prompt C:\\Games\\X\\Slots.exe: failed (error 5)",
+        "error box: Start Slots Error! C:\\Games\\X\\Slots.exe is not a valid Win32 "
+        "application. (error 5)"}},
+      {"declined", [](FakeHost& host) {
+         host.stored_version = "";
+         host.start_errors[kInstalled] = 1223;
+       },
+       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+        start_installed + "declined by the player"}},
+      {"the launcher itself", [](FakeHost& host) {
+         host.stored_version = "";
+         host.launchers.insert(kInstalled);
+       },
+       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+        "not starting C:\\Games\\X\\Slots.exe: it is this launcher itself",
+        "error box: Start Slots Error! C:\\Games\\X\\Slots.exe is this launcher itself, not the "
+        "game."}},
+      {"installed game missing", [](FakeHost& host) { host.files.erase(kInstalled); },
+       {folder, "installed game C:\\Games\\X\\Slots.exe is missing",
+        "error box: Get Slots Version Error!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host() = FakeHost();
+    Host().files = {{kInstalled, "1.0.3.0"}};
+    Host().stored_version = "1.0.4.0";
+    c.set_up(Host());
+    LaunchGame(kWindow);
+    EXPECT_EQ(Host().trace, c.trace);
   }
 }
 
@@ -253,8 +352,8 @@ TEST_F(LaunchGameTest, LauncherDirectoryIsUsedAsGiven) {
   Host().exe_directory = "C:/";
   Host().files = {{"C:/Slots.exe", "1.0.3.0"}};
   const std::vector<std::string> calls = RunLaunch();
-  ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(calls[4], "StartProcess C:/Slots.exe");
+  ASSERT_EQ(calls.size(), 7u);
+  EXPECT_EQ(calls[5], "StartProcess C:/Slots.exe");
 }
 
 TEST(IsSinglePathComponentTest, RejectsSeparatorsColonsAndControlCharacters) {

@@ -76,54 +76,79 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Write("UserDefault.xml", c.file);
-    EXPECT_EQ(ReadStoredVersion(), c.version);
+    EXPECT_EQ(ReadStoredVersion().version, c.version);
   }
 }
 
+// No record, and why not, for the trace.
 TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
   struct Case {
     const char* name;
     std::string file;
+    const char* why;  // the start of the reason
   };
+  const std::string parse_error = "UserDefault.xml cannot be parsed (XML_ERROR_";
+  const std::string no_key = "UserDefault.xml has no win32_app_new_version under its root";
+  const std::string no_text = "win32_app_new_version holds no text";
+  const std::string too_large = "UserDefault.xml is larger than 16 MiB, so it is not read";
+  const std::string record = "<r><win32_app_new_version>1.0.4.0</win32_app_new_version></r>";
   const Case cases[] = {
-      {"empty file", ""},
-      {"white space only", " \r\n "},
-      {"not XML", "win32_app_new_version=1.0.4.0"},
-      {"unclosed", "<r><win32_app_new_version>1.0.4.0</win32_app_new_version>"},
-      {"mismatched", "<r><win32_app_new_version>1.0.4.0</r></win32_app_new_version>"},
-      {"binary", std::string("\x00\xFF\xFE<r>\x01", 7)},
-      {"no root element", "<?xml version=\"1.0\"?><!-- nothing -->"},
-      {"key is the root", "<win32_app_new_version>1.0.4.0</win32_app_new_version>"},
+      {"empty file", "", "UserDefault.xml cannot be parsed (XML_ERROR_EMPTY_DOCUMENT at line 0)"},
+      {"white space only", " \r\n ", parse_error.c_str()},
+      {"not XML", "win32_app_new_version=1.0.4.0", parse_error.c_str()},
+      {"unclosed", "<r><win32_app_new_version>1.0.4.0</win32_app_new_version>",
+       parse_error.c_str()},
+      {"mismatched", "<r><win32_app_new_version>1.0.4.0</r></win32_app_new_version>",
+       "UserDefault.xml cannot be parsed (XML_ERROR_MISMATCHED_ELEMENT at line 1)"},
+      {"binary", std::string("\x00\xFF\xFE<r>\x01", 7), parse_error.c_str()},
+      {"no root element", "<?xml version=\"1.0\"?><!-- nothing -->", no_key.c_str()},
+      {"key is the root", "<win32_app_new_version>1.0.4.0</win32_app_new_version>",
+       no_key.c_str()},
       {"key only as a grandchild",
-       "<r><g><win32_app_new_version>1.0.4.0</win32_app_new_version></g></r>"},
-      {"two root elements", "<a/><r><win32_app_new_version>1</win32_app_new_version></r>"},
-      {"name is case-sensitive", "<r><Win32_App_New_Version>1.0.4.0</Win32_App_New_Version></r>"},
-      {"empty key", "<r><win32_app_new_version/></r>"},
-      {"white space only in the key", "<r><win32_app_new_version>  \n </win32_app_new_version></r>"},
-      {"element before the text", "<r><win32_app_new_version><b/>1.0.4.0</win32_app_new_version></r>"},
-      {"only a comment", "<r><win32_app_new_version><!-- 1.0.4.0 --></win32_app_new_version></r>"},
+       "<r><g><win32_app_new_version>1.0.4.0</win32_app_new_version></g></r>", no_key.c_str()},
+      {"two root elements", "<a/><r><win32_app_new_version>1</win32_app_new_version></r>",
+       no_key.c_str()},
+      {"name is case-sensitive", "<r><Win32_App_New_Version>1.0.4.0</Win32_App_New_Version></r>",
+       no_key.c_str()},
+      {"empty key", "<r><win32_app_new_version/></r>", no_text.c_str()},
+      {"white space only in the key", "<r><win32_app_new_version>  \n </win32_app_new_version></r>",
+       no_text.c_str()},
+      {"element before the text", "<r><win32_app_new_version><b/>1.0.4.0</win32_app_new_version></r>",
+       no_text.c_str()},
+      {"empty CDATA", "<r><win32_app_new_version><![CDATA[]]></win32_app_new_version></r>",
+       no_text.c_str()},
+      {"only a comment", "<r><win32_app_new_version><!-- 1.0.4.0 --></win32_app_new_version></r>",
+       no_text.c_str()},
+      {"a byte over the limit", record + std::string(kMaxSettingsBytes + 1 - record.size(), ' '),
+       too_large.c_str()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Write("UserDefault.xml", c.file);
-    EXPECT_EQ(ReadStoredVersion(), "");
+    const StoredRecord stored = ReadStoredVersion();
+    EXPECT_EQ(stored.version, "");
+    EXPECT_EQ(stored.why_none.substr(0, std::string(c.why).size()), c.why);
   }
+  // Beyond what a 32-bit file size holds (sparse: its size is what counts).
+  fs::resize_file("UserDefault.xml", 5ull << 30);
+  EXPECT_EQ(ReadStoredVersion().why_none, too_large);
 }
 
 TEST_F(StoredVersionTest, ReadsOnlyFromTheWorkingDirectory) {
   const std::string record = "<r><win32_app_new_version>1.0.4.0</win32_app_new_version></r>";
   fs::create_directory("exe");
   Write("exe/UserDefault.xml", record);
-  EXPECT_EQ(ReadStoredVersion(), "");
+  EXPECT_EQ(ReadStoredVersion().why_none, "no UserDefault.xml in the working directory");
 
   fs::create_directory("UserDefault.xml");  // a folder of that name is no file
-  EXPECT_EQ(ReadStoredVersion(), "");
+  EXPECT_EQ(ReadStoredVersion().version, "");
   fs::remove("UserDefault.xml");
 
   Write("UserDefault.xml", record);
-  EXPECT_EQ(ReadStoredVersion(), "1.0.4.0");
+  EXPECT_EQ(ReadStoredVersion().version, "1.0.4.0");
 }
 
+// Up to the limit, however many other settings come first.
 TEST_F(StoredVersionTest, FindsTheKeyAfterManyOtherSettings) {
   std::string file = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<userDefaultRoot>\n";
   for (int i = 0; i < 20000; ++i) {
@@ -131,9 +156,14 @@ TEST_F(StoredVersionTest, FindsTheKeyAfterManyOtherSettings) {
             "</setting_" + std::to_string(i) + ">\n";
   }
   file += "    <nested><win32_app_new_version>0.0.0.1</win32_app_new_version></nested>\n";
-  file += "    <win32_app_new_version>1.0.42.0</win32_app_new_version>\n</userDefaultRoot>\n";
+  file += "    <win32_app_new_version>1.0.42.0</win32_app_new_version>\n</userDefaultRoot>";
   Write("UserDefault.xml", file);
-  EXPECT_EQ(ReadStoredVersion(), "1.0.42.0");
+  EXPECT_EQ(ReadStoredVersion().version, "1.0.42.0");
+
+  // Exactly at the limit: the file is still read.
+  file.insert(file.rfind("</userDefaultRoot>"), std::string(kMaxSettingsBytes - file.size(), '\n'));
+  Write("UserDefault.xml", file);
+  EXPECT_EQ(ReadStoredVersion().version, "1.0.42.0");
 }
 
 }  // namespace

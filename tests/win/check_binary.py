@@ -4,8 +4,7 @@ and the resources it carries.
 
     /usr/bin/python3 tests/win/check_binary.py path/to/Pelterin.exe [i386|amd64]
 
-The path may also come from the PELTERIN_EXE environment variable. The
-machine type the launcher must be built for is i386 (32-bit, the default) or
+The machine type the launcher must be built for is i386 (32-bit, the default) or
 amd64 (x86-64); every other rule is the same for both. Further arguments go to
 unittest (e.g. -v, -k dialog).
 
@@ -16,7 +15,6 @@ Windows) behaves no differently there. The import table is the proof.
 """
 
 import hashlib
-import os
 import struct
 import sys
 import unittest
@@ -100,6 +98,15 @@ NOT_IMPORTED = {
 # tables are the C start-up code's own, about 2 KB, and more means that the
 # unwinder or code built with exceptions has been linked in.
 SECTION_LIMITS = {".eh_frame": 4096}
+
+# Flags of the optional header that the launcher must carry, each with the
+# reason.
+REQUIRED_DLL_CHARACTERISTICS = {
+    "IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE": "loaded at a random address (ASLR)",
+    "IMAGE_DLLCHARACTERISTICS_NX_COMPAT": "data is never executed (DEP)",
+    "IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE":
+        "no compatibility layer for it on a Remote Desktop session host",
+}
 
 EXE_PATH = None
 MACHINE = "i386"
@@ -275,6 +282,12 @@ class HeaderTest(unittest.TestCase):
         # A console-subsystem launcher would flash a console window.
         self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+
+    def test_carries_the_required_header_flags(self):
+        for flag, reason in REQUIRED_DLL_CHARACTERISTICS.items():
+            with self.subTest(flag=flag):
+                self.assertTrue(pe.OPTIONAL_HEADER.DllCharacteristics
+                                & pefile.DLL_CHARACTERISTICS[flag], reason)
 
     def test_sections_stay_within_their_limits(self):
         sizes = {section.Name.rstrip(b"\0").decode("ascii"): section.Misc_VirtualSize
@@ -497,8 +510,6 @@ def main():
     arguments = sys.argv[1:]
     if arguments and not arguments[0].startswith("-"):
         EXE_PATH = arguments.pop(0)
-    else:
-        EXE_PATH = os.environ.get("PELTERIN_EXE")
     if arguments and arguments[0] in ("i386", "amd64"):
         MACHINE = arguments.pop(0)
     if not EXE_PATH:

@@ -220,20 +220,44 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / c.folder / "Slots.exe");
     const PathString game = Utf8Path(scratch_ / c.folder) + "/Slots.exe";
 
+    // Both ways, the game sees its path as Windows writes it, no "/" in it.
+    PathString windows_form = game;
+    std::replace(windows_form.begin(), windows_form.end(), '/', '\\');
     std::string record = start_and_read(StartProcess, game);
     ASSERT_FALSE(record.empty()) << "the game did not start";
-    EXPECT_NE(record.find("cmdline=\"" + game + "\"\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("cmdline=\"" + windows_form + "\"\n"), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
     EXPECT_NE(record.find("tag=inherited \xC3\xA9\n"), std::string::npos) << record;
 
     record = start_and_read(StartProcessWithConsent, game);
     ASSERT_FALSE(record.empty()) << "the game did not start through the shell";
-    PathString shell_form = game;
-    std::replace(shell_form.begin(), shell_form.end(), '/', '\\');
-    EXPECT_NE(record.find("cmdline=\"" + shell_form + "\""), std::string::npos) << record;
+    EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
   }
   fs::current_path(original);
+}
+
+// This test program carries the launcher's version resource, so it stands
+// for the launcher here: it, its copies and the launcher are all the
+// launcher; games and other files are not.
+TEST_F(HostServicesTest, LauncherIsKnownByItsVersionResource) {
+  fs::copy_file(FromUtf8(GetExeDirectory() + "host_services_tests.exe"), scratch_ / "Slots.exe");
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "Pelterin.exe");
+  struct Case {
+    PathString path;
+    bool is_launcher;
+  };
+  const PathString base = Utf8Path(scratch_) + "/";
+  const Case cases[] = {
+      {GetExeDirectory() + "host_services_tests.exe", true},
+      {base + "Slots.exe", true},  // a copy under another name
+      {GetExeDirectory() + "../../frameworks/runtime-src/proj.win32/Pelterin.exe", true},
+      {base + "Pelterin.exe", false},  // a game under the launcher's name
+      {Utf8Path(FakeGame("fake_game_unversioned.exe")), false},
+      {Utf8Path(FakeGame("fake_game_short_version.exe")), false},
+      {base + "missing.exe", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsLauncherItself(c.path), c.is_launcher) << c.path;
 }
 
 // Only an answer of S_OK with an absolute path names the data folder's

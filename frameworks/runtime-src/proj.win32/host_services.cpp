@@ -53,9 +53,13 @@ std::string WithForwardSlashes(std::string path) {
   return path;
 }
 
-std::wstring WithBackslashes(std::wstring path) {
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
+// A path in the form Windows documents for its functions, with backslashes.
+// Most accept "/" too, but a program handed a command line with "/" in it
+// may split its own path on "\\" to find its folder, and fail to.
+std::wstring WindowsPath(const PathString& path) {
+  std::wstring wide = UTF8ToWide(path);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide;
 }
 
 // The reason the last call failed; never 0, so that a failure cannot read as
@@ -94,6 +98,62 @@ std::wstring ModuleFileName() {
   }
 }
 
+// The file's version resource, as the version functions read it; empty when
+// it has none or it cannot be read.
+std::vector<unsigned char> ReadVersionResource(const std::wstring& path) {
+  const auto get_size = GetSystemFunctionAs<GetFileVersionInfoSizeWFunction>(
+      L"version.dll", "GetFileVersionInfoSizeW");
+  const auto get_info =
+      GetSystemFunctionAs<GetFileVersionInfoWFunction>(L"version.dll", "GetFileVersionInfoW");
+  if (!get_size || !get_info) return {};
+  DWORD unused = 0;
+  const DWORD size = get_size(path.c_str(), &unused);
+  if (size == 0) return {};
+  std::vector<unsigned char> resource(size);
+  if (!get_info(path.c_str(), 0, size, resource.data())) return {};
+  return resource;
+}
+
+// The value at `name` in a version resource, with its length in the units
+// of that value; null when it is not there.
+const void* QueryVersionValue(const std::vector<unsigned char>& resource, const std::wstring& name,
+                              UINT* length) {
+  const auto query_value =
+      GetSystemFunctionAs<VerQueryValueWFunction>(L"version.dll", "VerQueryValueW");
+  void* value = nullptr;
+  *length = 0;
+  if (resource.empty() || !query_value ||
+      !query_value(resource.data(), name.c_str(), &value, length)) {
+    return nullptr;
+  }
+  return value;
+}
+
+// What a program's version resource calls it, in each language it carries:
+// its InternalName and its OriginalFilename, each prefixed with its key.
+std::vector<std::wstring> ProgramNames(const std::wstring& path) {
+  const std::vector<unsigned char> resource = ReadVersionResource(path);
+  UINT size = 0;
+  const auto* languages = static_cast<const WORD*>(
+      QueryVersionValue(resource, L"\\VarFileInfo\\Translation", &size));
+  std::vector<std::wstring> names;
+  // Each entry is a language and a code page, which name a string table.
+  for (UINT i = 0; languages && i + 1 < size / sizeof(WORD); i += 2) {
+    wchar_t table[9] = {};
+    const DWORD id = static_cast<DWORD>(languages[i]) << 16 | languages[i + 1];
+    for (int digit = 0; digit < 8; ++digit) {
+      table[digit] = L"0123456789abcdef"[id >> (28 - 4 * digit) & 0xF];
+    }
+    for (const wchar_t* key : {L"InternalName", L"OriginalFilename"}) {
+      UINT length = 0;
+      const auto* name = static_cast<const wchar_t*>(QueryVersionValue(
+          resource, std::wstring(L"\\StringFileInfo\\") + table + L"\\" + key, &length));
+      if (name && length > 0 && *name) names.push_back(std::wstring(key) + L"=" + name);
+    }
+  }
+  return names;
+}
+
 }  // namespace
 
 PathString GetExeDirectory() {
@@ -122,37 +182,33 @@ PathString GetWritableDirectory() {
 }
 
 bool IsFileExist(const PathString& path) {
-  const DWORD attributes = GetFileAttributesW(UTF8ToWide(path).c_str());
+  const DWORD attributes = GetFileAttributesW(WindowsPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 VersionString GetFileVersionString(const PathString& path) {
-  const auto get_size = GetSystemFunctionAs<GetFileVersionInfoSizeWFunction>(
-      L"version.dll", "GetFileVersionInfoSizeW");
-  const auto get_info =
-      GetSystemFunctionAs<GetFileVersionInfoWFunction>(L"version.dll", "GetFileVersionInfoW");
-  const auto query_value =
-      GetSystemFunctionAs<VerQueryValueWFunction>(L"version.dll", "VerQueryValueW");
-  if (!get_size || !get_info || !query_value) return {};
-
-  const std::wstring wide_path = UTF8ToWide(path);
-  DWORD unused = 0;
-  const DWORD size = get_size(wide_path.c_str(), &unused);
-  if (size == 0) return {};
-  std::vector<unsigned char> buffer(size);
-  if (!get_info(wide_path.c_str(), 0, size, buffer.data())) return {};
-
-  void* value = nullptr;
+  const std::vector<unsigned char> resource = ReadVersionResource(WindowsPath(path));
   UINT length = 0;
-  if (!query_value(buffer.data(), L"\\", &value, &length)) return {};
+  const auto* info =
+      static_cast<const VS_FIXEDFILEINFO*>(QueryVersionValue(resource, L"\\", &length));
   // A damaged resource can have a root value shorter than the record.
-  if (!value || length < sizeof(VS_FIXEDFILEINFO)) return {};
-  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+  if (!info || length < sizeof(VS_FIXEDFILEINFO)) return {};
   return FormatFileVersion(info->dwFileVersionMS, info->dwFileVersionLS);
 }
 
+bool IsLauncherItself(const PathString& path) {
+  // Any name the launcher's own resource gives it, found in the file's. A
+  // copy, a link or the very file carry the same resource; a game's names
+  // its own program.
+  const std::vector<std::wstring> own = ProgramNames(ModuleFileName());
+  for (const std::wstring& name : ProgramNames(WindowsPath(path))) {
+    if (std::find(own.begin(), own.end(), name) != own.end()) return true;
+  }
+  return false;
+}
+
 SystemError StartProcess(const PathString& path) {
-  const std::wstring application = UTF8ToWide(path);
+  const std::wstring application = WindowsPath(path);
   // Quoted, so that a path with spaces reaches the game as one argument.
   std::wstring command_line = L"\"" + application + L"\"";
   STARTUPINFOW startup = {};
@@ -190,15 +246,19 @@ SystemError StartProcessWithConsent(const PathString& path) {
       co_initialize && co_uninitialize &&
       SUCCEEDED(co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
 
-  // The shell's own path form. The directory is given because an elevated
-  // start does not inherit the launcher's.
-  const std::wstring file = WithBackslashes(UTF8ToWide(path));
+  // The directory is given because an elevated start does not inherit the
+  // launcher's.
+  const std::wstring file = WindowsPath(path);
   const std::wstring directory = CurrentDirectory();
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   // Done when the call returns, and no shell error dialog: the launcher tells
   // the player itself.
   info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  // Owned by the window the player is looking at: without a valid owner the
+  // consent prompt can end up as a flashing task-bar button instead, and the
+  // player, seeing nothing, starts the launcher again.
+  info.hwnd = GetForegroundWindow();
   info.lpFile = file.c_str();
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = SW_SHOWNORMAL;
@@ -220,10 +280,17 @@ std::string GetSystemErrorText(SystemError error) {
 }
 
 void ShowErrorBox(const std::string& text, const std::string& caption) {
-  // Brought to the front: a box raised after the player clicked elsewhere
-  // must not wait unseen behind other windows.
+  // Brought to the front, and above other windows even where Windows refuses
+  // the foreground (the player clicked elsewhere meanwhile): a box that
+  // waits unseen behind other windows would be a silent failure.
   MessageBoxW(nullptr, UTF8ToWide(text).c_str(), UTF8ToWide(caption).c_str(),
-              MB_OK | MB_SETFOREGROUND);
+              MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
-void CloseMainWindow(WindowHandle window) { DestroyWindow(static_cast<HWND>(window)); }
+void CloseMainWindow(WindowHandle window) {
+  if (window) DestroyWindow(static_cast<HWND>(window));
+}
+
+void Trace(const std::string& line) {
+  OutputDebugStringW(UTF8ToWide("Pelterin: " + line + "\n").c_str());
+}

@@ -83,12 +83,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const int top = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
   HWND window = CreateWindowExW(0, g_window_class, g_title, WS_OVERLAPPEDWINDOW, left, top,
                                 kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
-  if (!window) return 0;
-  ShowWindow(window, SW_HIDE);
-  UpdateWindow(window);
+  if (window) {
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+  }
 
   // Starts the game and destroys the window, which posts the quit message.
+  // The launch needs no window: without one it goes ahead all the same,
+  // rather than the player's double-click coming to nothing, and then
+  // there is no message loop to drain.
   LaunchGame(window);
+  if (!window) return 0;
 
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_PELTERIN));
   // GetMessageW returns -1 on failure; treating that as a message would spin
