@@ -40,8 +40,10 @@ does): Wine's first window needs one, and the Wine session must begin with
 it, or processes started from that session fail without a word. Measures
 the build of the Wine architecture in PELTERIN_WINE_ARCH (win32, the
 default, or win64), in a Wine prefix of its own (build/bench-wineprefix-ARCH),
-kept warm by a persistent wineserver for the whole measurement and shut down
-at the end, so nothing here disturbs the tests' prefix.
+kept warm by one wineserver for the whole measurement and shut down at the
+end, so nothing here disturbs the tests' prefix. With --in-session it uses
+the prefix and the wineserver already running (WINEPREFIX, or wine-run's
+default), as its smoke test among the Windows tests does.
 
 On Windows the desktop always exists. Wine closes its desktop one second
 after the last program with windows ends, and the next windowed start pays
@@ -61,15 +63,12 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from wine_tree import (WINE_RUN, download_path, read_records, set_local_app_data,  # noqa: E402
+                       wine, wine_path, write_settings)
+
 # FILETIME counts 100 ns units from 1601-01-01; Unix time from 1970-01-01.
 FILETIME_UNIX_EPOCH = 116444736000000000
-SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
-<userDefaultRoot>
-    <music_volume>0.8</music_volume>
-    <win32_app_new_version>1.0.4.0</win32_app_new_version>
-</userDefaultRoot>
-"""
 STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter")
 # Pelterin / required_work_starter, median of the pairwise ratios; never enforced.
 TARGET = 1.02
@@ -78,15 +77,10 @@ WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
 PRESETS = {"win32": "windows", "win64": "windows-x64"}
 
 
-def wine_path(path):
-    """The Windows name of a Unix path, through Wine's Z: drive."""
-    return "Z:" + str(path).replace("/", "\\")
-
-
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=45,
-                        help="measured runs per starter (at least 15 for a usable median)")
+                        help="measured runs per starter (45, the default, for a figure to report)")
     parser.add_argument("--warmup", type=int, default=2, help="rounds run first and dropped")
     parser.add_argument("--build", type=Path, default=ROOT / "build" / PRESETS[WINE_ARCH],
                         help="the Windows build tree (preset 'windows' or 'windows-x64')")
@@ -98,20 +92,20 @@ def parse_args():
     parser.add_argument("--pause", type=float, default=0.3,
                         help="seconds between runs, for the game to finish exiting")
     parser.add_argument("--verbose", action="store_true", help="print every run")
+    parser.add_argument("--in-session", action="store_true",
+                        help="use the running wineserver and its prefix instead of a prefix of its own")
     return parser.parse_args()
 
 
 class Bench:
     def __init__(self, args):
         self.args = args
-        self.wine_run = str(ROOT / "scripts" / "wine-run")
-        self.env = dict(os.environ, WINEPREFIX=str(args.prefix))
+        self.env = dict(os.environ) if args.in_session else dict(os.environ, WINEPREFIX=str(args.prefix))
         scratch = args.scratch
         self.install = scratch / "Games" / "Orvellane"
         self.local_app_data = scratch / "AppData" / "Local"
         self.records = scratch / "records"
-        self.download = (self.local_app_data / "Orvellane" / "KivoDownloadRes"
-                         / "win32_app_1.0.4.0" / "Slots.exe")
+        self.download = download_path(self.local_app_data / "Orvellane", "1.0.4.0")
         self.run_env = dict(self.env, PELTERIN_RECORD_DIR=wine_path(self.records))
 
     # --- setting up -------------------------------------------------------
@@ -136,26 +130,16 @@ class Bench:
         for name, source in sources.items():
             shutil.copy(source, self.install / name)
         shutil.copy(game, self.download)
-        (self.install / "UserDefault.xml").write_text(SETTINGS)
-
-    def wine(self, *args, **kwargs):
-        return subprocess.run([self.wine_run, *map(str, args)], env=self.env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, **kwargs)
+        write_settings(self.install, "1.0.4.0")
 
     def start_session(self):
-        # A server left over from an interrupted run may have begun without
-        # the display; end it so the session below starts with one.
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
-        self.wine()  # makes the prefix on first use
-        # Persistent: the server and its services stay up between runs, as
-        # they are on a player's Windows, instead of starting with each run.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        self.wine("reg", "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ",
-                  "/d", wine_path(self.local_app_data), "/f", check=True)
+        # The server and its services stay up between runs, as they are on a
+        # player's Windows, instead of starting with each run.
+        if not self.args.in_session:
+            wine("--start-session", env=self.env, check=True, timeout=300)
+        set_local_app_data(wine_path(self.local_app_data), env=self.env)
         self.desktop_holder = subprocess.Popen(
-            [self.wine_run, "notepad.exe"], env=self.env, stdin=subprocess.DEVNULL,
+            [WINE_RUN, "notepad.exe"], env=self.env, stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(2)  # its window is up, so the desktop is
         if self.desktop_holder.poll() is not None:
@@ -170,7 +154,8 @@ class Bench:
             except subprocess.TimeoutExpired:
                 holder.kill()
                 holder.wait()
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        if not self.args.in_session:
+            wine("--end-session", env=self.env)
 
     # --- measuring --------------------------------------------------------
 
@@ -182,7 +167,7 @@ class Bench:
         """(ms until the game ran, ms until the starter's wine ended)."""
         for old in self.records.iterdir():
             old.unlink()
-        command = [self.wine_run, *self.command(starter)]
+        command = [WINE_RUN, *self.command(starter)]
         start = time.time()
         process = subprocess.Popen(command, cwd=self.install, env=self.run_env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -205,8 +190,7 @@ class Bench:
                     process.wait()
                 raise RuntimeError(f"{starter}: no game started (exit code {process.returncode})")
             time.sleep(0.002)
-        fields = dict(line.split("=", 1) for line in
-                      record.read_text(encoding="utf-8").splitlines() if "=" in line)
+        fields = read_records(self.records)[0]
         if fields.get("path", "").lower() != wine_path(self.download).lower():
             raise RuntimeError(f"{starter} started {fields.get('path')!r}, not the download")
         game_started = (int(fields["filetime"]) - FILETIME_UNIX_EPOCH) / 1e7

@@ -10,8 +10,8 @@
 //       with the key last. The files are written into DIR (kept), or into a
 //       temporary folder that is removed afterwards.
 //   settings_bench --read-once=DIR
-//       Reads DIR/UserDefault.xml once, prints what it found and ends; run
-//       under /usr/bin/time -v to see the peak memory of one lookup.
+//       Reads DIR/UserDefault.xml once, prints what it found and the
+//       program's peak memory (VmHWM), and ends.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -173,6 +173,14 @@ int ReadOnce(const fs::path& directory) {
   const VersionString version = ReadStoredVersion().version;
   std::printf("%s: %s\n", (directory / "UserDefault.xml").c_str(),
               version.empty() ? "(no version)" : version.c_str());
+  // This program's own peak memory (not its parent's from before the exec,
+  // which the kernel's resource usage of the process includes).
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  while (status && std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0) std::fputs(line, stdout);
+  }
+  if (status) std::fclose(status);
   return version == kStoredVersion ? 0 : 1;
 }
 

@@ -7,9 +7,9 @@ games record when they start: their path, command line, working directory
 and an inherited environment variable.
 
 Needs: PELTERIN_EXE, FAKE_GAMES (folder of fake_game_*.exe and
-box_watcher.exe), WINE_RUN (the project's wine wrapper), PELTERIN_WINE_ARCH
-(win32 or win64, for the wrapper), E2E_SCRATCH, and an
-X display (DISPLAY) for the launcher's hidden window and the error box.
+box_watcher.exe), PELTERIN_WINE_ARCH (win32 or win64, for the project's
+wine wrapper), E2E_SCRATCH, and an X display (DISPLAY) for the launcher's
+hidden window and the error box.
 """
 import os
 import random
@@ -20,36 +20,15 @@ import time
 import unittest
 from pathlib import Path
 
+from wine_tree import (SETTINGS, WINE_RUN, download_path, local_app_data, read_records,
+                       set_local_app_data, wine, wine_path, write_settings)
+
 PELTERIN = Path(os.environ["PELTERIN_EXE"])
 FAKE_GAMES = Path(os.environ["FAKE_GAMES"])
-WINE_RUN = os.environ["WINE_RUN"]
 SCRATCH = Path(os.environ["E2E_SCRATCH"])
 
-SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 START_TIMEOUT = 15  # seconds for a started game to write its record
 QUIET_PERIOD = 2    # seconds in which no (further) game may start
-
-SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
-<userDefaultRoot>
-    <music_volume>0.8</music_volume>
-    <win32_app_new_version>{}</win32_app_new_version>
-</userDefaultRoot>
-"""
-
-
-def wine_path(path):
-    """The Windows name of a Unix path, through Wine's Z: drive."""
-    return "Z:" + str(path).replace("/", "\\")
-
-
-def wine(*args, cwd=None, env=None, timeout=60, **kwargs):
-    return subprocess.run([WINE_RUN, *map(str, args)], cwd=cwd, env=env, timeout=timeout,
-                          stdin=subprocess.DEVNULL, **kwargs)
-
-
-def set_local_app_data(value):
-    wine("reg", "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ",
-         "/d", value, "/f", check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def fake_game(version):
@@ -80,12 +59,7 @@ class Run:
 class LauncherTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        query = wine("reg", "query", SHELL_FOLDERS, "/v", "Local AppData",
-                     capture_output=True, text=True)
-        cls.saved_local_app_data = None
-        for line in query.stdout.splitlines():
-            if "Local AppData" in line:
-                cls.saved_local_app_data = line.split("REG_EXPAND_SZ", 1)[-1].strip()
+        cls.saved_local_app_data = local_app_data()
 
     @classmethod
     def tearDownClass(cls):
@@ -117,18 +91,16 @@ class LauncherTestCase(unittest.TestCase):
     def lay_download(self, version, base=None, damaged=False, launcher=False):
         """The download of `version`: its fake game, cut short if `damaged`,
         or a copy of the launcher in its place."""
-        base = base or self.local_app_data / "Orvellane"
-        folder = base / "KivoDownloadRes" / f"win32_app_{version}"
-        folder.mkdir(parents=True, exist_ok=True)
+        game = download_path(base or self.local_app_data / "Orvellane", version)
+        game.parent.mkdir(parents=True, exist_ok=True)
         if damaged:
-            (folder / "Slots.exe").write_bytes(truncated_game(version))
+            game.write_bytes(truncated_game(version))
         else:
-            shutil.copy(PELTERIN if launcher else fake_game(version), folder / "Slots.exe")
-        return folder / "Slots.exe"
+            shutil.copy(PELTERIN if launcher else fake_game(version), game)
+        return game
 
     def write_settings(self, folder, stored_version=None, raw=None):
-        data = raw if raw is not None else SETTINGS.format(stored_version).encode()
-        (folder / "UserDefault.xml").write_bytes(data)
+        write_settings(folder, stored_version, raw)
 
     # --- running ----------------------------------------------------------
 
@@ -159,12 +131,7 @@ class LauncherTestCase(unittest.TestCase):
                 time.sleep(QUIET_PERIOD)  # a second start would show up now
                 break
             time.sleep(0.1)
-        records = []
-        for path in sorted(self.records.glob("*.txt")):
-            fields = dict(line.split("=", 1) for line in
-                          path.read_text(encoding="utf-8").splitlines() if "=" in line)
-            records.append(fields)
-        return records
+        return read_records(self.records)
 
     def assertStartedOnly(self, run, unix_exe):
         self.assertEqual(run.exit_code, 0, run.output)
@@ -225,8 +192,7 @@ class ChoosingTheGameTest(LauncherTestCase):
                     self.lay_download(download.split()[0], damaged="damaged" in download,
                                       launcher="launcher" in download)
                 exe = (self.install / "Slots.exe" if expected == "installed"
-                       else self.local_app_data / "Orvellane" / "KivoDownloadRes"
-                       / f"win32_app_{expected}" / "Slots.exe")
+                       else download_path(self.local_app_data / "Orvellane", expected))
                 self.assertStartedOnly(self.run_launcher(), exe)
 
     def test_settings_are_read_from_the_working_directory_only(self):
@@ -368,8 +334,7 @@ class FaultInjectionTest(LauncherTestCase):
 
         noise = random.Random(4).randbytes(64 * 1024)
         installed = self.install / "Slots.exe"
-        download = self.local_app_data / "Orvellane" / "KivoDownloadRes" / "win32_app_1.0.4.0" \
-            / "Slots.exe"
+        download = download_path(self.local_app_data / "Orvellane", "1.0.4.0")
         cases = [
             ("16 MiB of other settings first", of_size(16 << 20), download),
             ("a byte more: not read", of_size((16 << 20) + 1), installed),
