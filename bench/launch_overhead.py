@@ -2,55 +2,25 @@
 """How long the player waits for the game after starting Pelterin, under Wine.
 
 Four starters start the same game, a fake Slots.exe 1.0.4.0 that writes the
-moment it began running (GetSystemTimeAsFileTime, first thing in wWinMain)
-into a record file:
+moment it began running into a record file: Pelterin in a typical run (it
+starts that download), required_work_starter (exactly the work the launcher's
+job requires, the simplest way), bare_starter (nothing but CreateProcessW)
+and window_starter (a hidden window first). A run's time is that moment
+minus the moment just before `wine` is spawned. The starters take turns, so
+that drift in the machine's load falls on all alike; the first rounds are
+dropped. The figure with a target is the median of the pairwise ratios of
+each Pelterin run over the required-work run right after it, with a 95 %
+bootstrap interval: when the interval spans the target, more runs are needed
+before calling it either way. BENCHMARKS.md says more of the method.
 
-  Pelterin               the real launcher in a typical run: installed
-                         Slots.exe 1.0.3.0, UserDefault.xml recording
-                         1.0.4.0, and that download present under the local
-                         application-data folder, so it starts the download;
-  required_work_starter  exactly the work that job requires, the simplest
-                         way (hidden window with the class icons, the
-                         installed game's version through version.dll, the
-                         settings file read, the data folder looked up and
-                         created), then CreateProcessW on the download;
-  bare_starter           nothing but CreateProcessW on the download;
-  window_starter         a hidden window first, then CreateProcessW.
-
-For each run the time is that start moment minus time.time() taken just
-before `wine` is spawned, so it covers Wine's process start-up, the starter's
-work and the game's own start-up up to its first line. The starters take
-turns (Pelterin, required work, bare, window, Pelterin, ...) so that drift
-in the machine's load falls on all of them alike; the first rounds warm the
-caches and are dropped. Medians are printed, with the ratios that matter.
-The figure with a target is Pelterin against the required-work starter,
-what the launcher's own code adds to the work it must do: the median of the
-pairwise ratios, each Pelterin run over the required-work run right after
-it, so that both runs of a pair meet the same load on the machine. The
-windowed starter against the bare one shows what the window costs under
-Wine.
-
-The runs are noisy (a windowed start under Wine varies by tens of
-milliseconds from one run to the next, more on a busy machine), so next to
-each ratio a 95 % bootstrap interval is printed: when it spans the target,
-more runs are needed before calling the result either way.
-
-Needs an X display in DISPLAY (run it inside xvfb-run, as scripts/bench
-does): Wine's first window needs one, and the Wine session must begin with
-it, or processes started from that session fail without a word. Measures
-the build of the Wine architecture in PELTERIN_WINE_ARCH (win32, the
-default, or win64), in a Wine prefix of its own (build/bench-wineprefix-ARCH),
-kept warm by one wineserver for the whole measurement and shut down at the
-end, so nothing here disturbs the tests' prefix. With --in-session it uses
-the prefix and the wineserver already running (WINEPREFIX, or wine-run's
-default), as its smoke test among the Windows tests does.
-
-On Windows the desktop always exists. Wine closes its desktop one second
-after the last program with windows ends, and the next windowed start pays
-about 100 ms to open it again, which would swamp everything measured here
-and depend only on the pause between runs. So a Notepad is kept running
-for the whole measurement to hold the desktop open, as the shell does on
-Windows.
+Needs an X display (xvfb-run): Wine's first window needs one, and the Wine
+session must begin with it. Measures the build of PELTERIN_WINE_ARCH (win32,
+the default, or win64) in a Wine prefix of its own, with one wineserver for
+the whole measurement, so nothing disturbs the tests' prefix; --in-session
+uses the prefix and wineserver already running instead, as its smoke test
+among the Windows tests does. A Notepad holds Wine's desktop open meanwhile,
+as the shell does on Windows: Wine closes it a second after the last window,
+and the next windowed start would pay about 100 ms to open it again.
 """
 import argparse
 import os
@@ -74,7 +44,6 @@ STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter
 TARGET = 1.02
 # scripts/wine-run reads the architecture from the environment too.
 WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
-PRESETS = {"win32": "windows", "win64": "windows-x64"}
 
 
 def parse_args():
@@ -82,25 +51,21 @@ def parse_args():
     parser.add_argument("--runs", type=int, default=45,
                         help="measured runs per starter (45, the default, for a figure to report)")
     parser.add_argument("--warmup", type=int, default=2, help="rounds run first and dropped")
-    parser.add_argument("--build", type=Path, default=ROOT / "build" / PRESETS[WINE_ARCH],
-                        help="the Windows build tree (preset 'windows' or 'windows-x64')")
+    parser.add_argument("--build", type=Path, required=True, help="the Windows build tree")
     parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
-    parser.add_argument("--prefix", type=Path,
-                        default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
-    parser.add_argument("--timeout", type=float, default=30.0,
-                        help="seconds to wait for a started game's record")
-    parser.add_argument("--pause", type=float, default=0.3,
-                        help="seconds between runs, for the game to finish exiting")
+    parser.add_argument("--prefix", type=Path, default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
+    parser.add_argument("--timeout", type=float, default=30.0, help="seconds to wait for a game")
+    parser.add_argument("--pause", type=float, default=0.3, help="seconds between runs")
     parser.add_argument("--verbose", action="store_true", help="print every run")
     parser.add_argument("--in-session", action="store_true",
-                        help="use the running wineserver and its prefix instead of a prefix of its own")
+                        help="use the running wineserver and its prefix, not a prefix of its own")
     return parser.parse_args()
 
 
 class Bench:
     def __init__(self, args):
         self.args = args
-        self.env = dict(os.environ) if args.in_session else dict(os.environ, WINEPREFIX=str(args.prefix))
+        self.env = dict(os.environ, **({} if args.in_session else {"WINEPREFIX": str(args.prefix)}))
         scratch = args.scratch
         self.install = scratch / "Games" / "Orvellane"
         self.local_app_data = scratch / "AppData" / "Local"
@@ -148,12 +113,8 @@ class Bench:
     def end_session(self):
         holder = getattr(self, "desktop_holder", None)
         if holder and holder.poll() is None:
-            holder.terminate()
-            try:
-                holder.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                holder.kill()
-                holder.wait()
+            holder.kill()
+            holder.wait()
         if not self.args.in_session:
             wine("--end-session", env=self.env)
 
@@ -173,17 +134,14 @@ class Bench:
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         ended = None
-        record = None
+        recorded = False
         deadline = time.monotonic() + self.args.timeout
-        while record is None or ended is None:
+        while not recorded or ended is None:
             if ended is None and process.poll() is not None:
                 ended = time.time()
                 if process.returncode != 0:  # a starter that failed starts nothing
                     deadline = min(deadline, time.monotonic() + 2)
-            if record is None:
-                found = list(self.records.glob("*.txt"))
-                if found:
-                    record = found[0]
+            recorded = recorded or any(self.records.glob("*.txt"))
             if time.monotonic() > deadline:
                 if ended is None:
                     process.kill()
@@ -223,22 +181,16 @@ class Bench:
         return times, exits
 
 
-def median_ratio_interval(top, bottom, rounds=4000):
-    """95 % bootstrap interval of median(top) / median(bottom)."""
+def interval(statistic, *samples, rounds=4000):
+    """95 % bootstrap interval of statistic(*samples)."""
     draw = random.Random(1601)  # the same interval for the same runs
-    ratios = sorted(
-        statistics.median(draw.choices(top, k=len(top)))
-        / statistics.median(draw.choices(bottom, k=len(bottom)))
-        for _ in range(rounds))
-    return ratios[int(rounds * 0.025)], ratios[int(rounds * 0.975) - 1]
+    values = sorted(statistic(*(draw.choices(sample, k=len(sample)) for sample in samples))
+                    for _ in range(rounds))
+    return values[int(rounds * 0.025)], values[int(rounds * 0.975) - 1]
 
 
-def median_interval(values, rounds=4000):
-    """95 % bootstrap interval of median(values)."""
-    draw = random.Random(1601)
-    medians = sorted(statistics.median(draw.choices(values, k=len(values)))
-                     for _ in range(rounds))
-    return medians[int(rounds * 0.025)], medians[int(rounds * 0.975) - 1]
+def ratio_of_medians(top, bottom):
+    return statistics.median(top) / statistics.median(bottom)
 
 
 def quartiles(values):
@@ -265,13 +217,13 @@ def report(args, times, exits):
     print()
     pelterin, required, bare, window = (medians[s] for s in STARTERS)
 
-    def interval(top, bottom):
-        low, high = median_ratio_interval(times[top], times[bottom])
+    def between(top, bottom):
+        low, high = interval(ratio_of_medians, times[top], times[bottom])
         return f"[{low:5.3f}, {high:5.3f}]"
 
     pairwise = [p / r for p, r in zip(times["Pelterin"], times["required_work_starter"])]
     ratio = statistics.median(pairwise)
-    low, high = median_interval(pairwise)
+    low, high = interval(statistics.median, pairwise)
     verdict = "met" if ratio <= TARGET else "not met"
     if low <= TARGET <= high:
         verdict += ", within the noise"
@@ -282,14 +234,14 @@ def report(args, times, exits):
     print()
     print(f"  {'ratio of medians':27s} {'':6s}   95 % interval")
     print(f"  Pelterin / window_starter   {pelterin / window:5.3f}x  "
-          f"{interval('Pelterin', 'window_starter')}")
+          f"{between('Pelterin', 'window_starter')}")
     print(f"  Pelterin / bare_starter     {pelterin / bare:5.3f}x  "
-          f"{interval('Pelterin', 'bare_starter')}")
+          f"{between('Pelterin', 'bare_starter')}")
     print(f"  required / window_starter   {required / window:5.3f}x  "
-          f"{interval('required_work_starter', 'window_starter')}"
+          f"{between('required_work_starter', 'window_starter')}"
           f"   the required work beyond the window: {required - window:+.1f} ms")
     print(f"  window / bare_starter       {window / bare:5.3f}x  "
-          f"{interval('window_starter', 'bare_starter')}"
+          f"{between('window_starter', 'bare_starter')}"
           f"   the cost of a window under Wine: {window - bare:+.1f} ms")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.

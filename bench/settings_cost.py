@@ -4,9 +4,10 @@ Google Benchmark table for ReadStoredVersion on files of about 4 KB, 1 MB and
 16 MB (the largest the launcher reads), then the peak memory of one lookup in
 the smallest and the largest.
 
-    /usr/bin/python3 bench/settings_cost.py SETTINGS_BENCH SCRATCH [--repetitions N]
+    /usr/bin/python3 bench/settings_cost.py SETTINGS_BENCH SCRATCH [--repetitions N] [FLAGS]
 
-SETTINGS_BENCH is the built bench/settings_bench; the files go to SCRATCH.
+SETTINGS_BENCH is the built bench/settings_bench; the files go to SCRATCH;
+further FLAGS go to Google Benchmark.
 """
 import argparse
 import subprocess
@@ -14,11 +15,9 @@ from pathlib import Path
 
 
 def peak_kib(bench, folder):
-    """The peak memory of one lookup in `folder`, in KiB, as the bench
-    program reports its own."""
-    done = subprocess.run([bench, f"--read-once={folder}"], check=True, capture_output=True,
-                          text=True)
-    return int(done.stdout.split("VmHWM:")[1].split()[0])
+    """The peak memory of one lookup in `folder`, in KiB, as the bench reports its own."""
+    done = subprocess.run([bench, f"--read-once={folder}"], check=True, capture_output=True)
+    return int(done.stdout.split(b"VmHWM:")[1].split()[0])
 
 
 def main():
@@ -29,16 +28,14 @@ def main():
     # of its table.
     parser.add_argument("--repetitions", type=int, default=5, choices=range(2, 100),
                         metavar="N (2 or more)")
-    args = parser.parse_args()
+    args, flags = parser.parse_known_args()
 
-    print(f"  One lookup, {args.repetitions} repetitions (cv: their coefficient of variation);\n"
-          "  the file comes from the page cache, as when the game has just written it.\n"
-          "  The BigO line is Google Benchmark's fit; bytes_per_second level across sizes\n"
-          "  means the cost is linear.\n",
-          flush=True)
-    subprocess.run([args.bench, f"--files={args.scratch}",
+    print(f"  One lookup, {args.repetitions} repetitions (cv: their coefficient of variation),"
+          " the file\n  from the page cache; bytes_per_second level across sizes (and Google"
+          " Benchmark's\n  BigO fit) means the cost is linear.\n", flush=True)
+    subprocess.run([args.bench, f"--files={args.scratch}", "--benchmark_counters_tabular=true",
                     f"--benchmark_repetitions={args.repetitions}",
-                    "--benchmark_report_aggregates_only=true", "--benchmark_counters_tabular=true"],
+                    "--benchmark_report_aggregates_only=true", *flags],
                    check=True, stderr=subprocess.STDOUT)
 
     small, large = (peak_kib(args.bench, args.scratch / name) for name in ("4KB", "16MB"))

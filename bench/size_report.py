@@ -4,15 +4,14 @@ against its size before the lean runtime (bench/before.json) and the
 targets, its imports and sections (pefile), and from its link map the
 archives and objects that take the room.
 
-    /usr/bin/python3 bench/size_report.py BUILD_DIR [--before KEY]
+    /usr/bin/python3 bench/size_report.py BUILD_DIR windows|windows-x64
 
-KEY names the build's "before" figures: windows (32-bit, the default) or
-windows-x64.
+The second argument names the build's "before" figures.
 """
-import argparse
 import json
 import os
 import re
+import sys
 from collections import defaultdict
 from pathlib import Path
 
@@ -24,29 +23,25 @@ TARGET, STRETCH = 100 * 1024, 80 * 1024  # bytes; shown as met or not, never enf
 
 
 def print_file(exe, before):
-    size = exe.stat().st_size
-    print(f"  Pelterin.exe: {size} bytes = {size / 1024:.1f} KiB (before: {before['bytes']} bytes"
-          f" = {before['bytes'] / 1024:.1f} KiB, {(before['bytes'] - size) * 100 / before['bytes']:.0f}% less)")
+    size, old = exe.stat().st_size, before["bytes"]
+    print(f"  Pelterin.exe: {size} bytes = {size / 1024:.1f} KiB (before: {old} bytes ="
+          f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)")
     print(f"  target <= 100 KiB: {'met' if size <= TARGET else 'not met'};"
           f" stretch <= 80 KiB: {'met' if size <= STRETCH else 'not met'}")
     pe = pefile.PE(str(exe))
-    tables = getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
-    print(f"  imports: {' '.join(entry.dll.decode() for entry in tables)}"
-          "  (statically linked: no runtime DLLs; not packed)")
-    print(f"  imported functions: {sum(len(entry.imports) for entry in tables)}"
-          f" (before: {before['imported_functions']}): "
-          + ", ".join(f"{entry.dll.decode()} {len(entry.imports)}" for entry in tables))
+    tables = [(entry.dll.decode(), len(entry.imports)) for entry in pe.DIRECTORY_ENTRY_IMPORT]
+    print(f"  imports: {' '.join(dll for dll, _ in tables)}  (statically linked: no runtime DLLs;"
+          " not packed)")
+    print(f"  imported functions: {sum(count for _, count in tables)} (before:"
+          f" {before['imported_functions']}): " + ", ".join(f"{dll} {n}" for dll, n in tables))
     print("\n  Sections:")
     stored = 0
     for section in pe.sections:
-        name = section.Name.rstrip(b"\0").decode()
-        name = {".eh_fram": ".eh_frame"}.get(name, name)  # PE names stop at 8 characters
-        note = "" if section.SizeOfRawData else "  (not stored in the file)"
+        name = section.Name.rstrip(b"\0").decode().replace(".eh_fram", ".eh_frame")  # 8 characters
         stored += section.Misc_VirtualSize if section.SizeOfRawData else 0
-        print(f"    {name:10s} {section.Misc_VirtualSize:8d} bytes"
-              f" {section.Misc_VirtualSize / 1024:6.1f} KB{note}")
-    print(f"    {'stored':10s} {stored:8d} bytes {stored / 1024:6.1f} KB,"
-          " before alignment to 512 bytes")
+        print(f"    {name:10s} {section.Misc_VirtualSize:8d} bytes {section.Misc_VirtualSize / 1024:6.1f}"
+              f" KB{'' if section.SizeOfRawData else '  (not stored in the file)'}")
+    print(f"    {'stored':10s} {stored:8d} bytes {stored / 1024:6.1f} KB, before alignment to 512 bytes")
     return size
 
 
@@ -121,17 +116,9 @@ def print_link_map(map_path, exe_bytes):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("build", type=Path, help="a Windows build tree")
-    parser.add_argument("--before", default="windows", help="key in bench/before.json")
-    args = parser.parse_args()
-    folder = args.build / "frameworks" / "runtime-src" / "proj.win32"
-    before = json.loads((HERE / "before.json").read_text())[args.before]
-    size = print_file(folder / "Pelterin.exe", before)
-    if (folder / "Pelterin.map").is_file():
-        print_link_map(folder / "Pelterin.map", size)
-    else:
-        print("\n  (no link map: the contributions are not shown)")
+    folder = Path(sys.argv[1]) / "frameworks" / "runtime-src" / "proj.win32"
+    before = json.loads((HERE / "before.json").read_text())[sys.argv[2]]
+    print_link_map(folder / "Pelterin.map", print_file(folder / "Pelterin.exe", before))
 
 
 if __name__ == "__main__":

@@ -20,44 +20,39 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from wine_tree import download_path, read_records, set_local_app_data, wine, wine_path, write_settings  # noqa: E402
+from wine_tree import (download_path, read_records, set_local_app_data, wine,  # noqa: E402
+                       wine_path, write_settings)
 
 
 def main():
-    build = Path(sys.argv[1]).resolve()
+    build, demo = Path(sys.argv[1]).resolve(), ROOT / "build" / "demo"
     exe = build / "frameworks" / "runtime-src" / "proj.win32" / "Pelterin.exe"
-    games = build / "tests" / "win"
-    demo = ROOT / "build" / "demo"
+    install, records = demo / "Games" / "Orvellane", demo / "records"
+    download = download_path(demo / "AppData" / "Local" / "Orvellane", "1.0.4.0")
     for folder in ("Games", "AppData", "records"):
         shutil.rmtree(demo / folder, ignore_errors=True)
-    install = demo / "Games" / "Orvellane"
-    download = download_path(demo / "AppData" / "Local" / "Orvellane", "1.0.4.0")
-    for folder in (install, download.parent, demo / "records"):
+    for folder in (install, download.parent, records):
         folder.mkdir(parents=True)
     shutil.copy(exe, install / "Pelterin.exe")
-    shutil.copy(games / "fake_game_1.0.3.0.exe", install / "Slots.exe")
-    shutil.copy(games / "fake_game_1.0.4.0.exe", download)
+    shutil.copy(build / "tests" / "win" / "fake_game_1.0.3.0.exe", install / "Slots.exe")
+    shutil.copy(build / "tests" / "win" / "fake_game_1.0.4.0.exe", download)
     write_settings(install, "1.0.4.0")
 
     # A prefix of the demo's own, whose local application data is the demo's.
     env = dict(os.environ, WINEPREFIX=str(demo / f"wineprefix-{os.environ['PELTERIN_WINE_ARCH']}"),
-               PELTERIN_RECORD_DIR=wine_path(demo / "records"))
+               PELTERIN_RECORD_DIR=wine_path(records))
     set_local_app_data(wine_path(demo / "AppData" / "Local"), env=env)
     print(f"Running {wine_path(install / 'Pelterin.exe')} ...", flush=True)
     status = wine(wine_path(install / "Pelterin.exe"), cwd=install, env=env).returncode
-    for _ in range(150):  # until the game has noted its start
-        if read_records(demo / "records"):
-            break
+    deadline = time.monotonic() + 15
+    while not read_records(records) and time.monotonic() < deadline:  # the game noting its start
         time.sleep(0.1)
     subprocess.run(["wineserver", "-w"], env=env)  # Wine's processes end before the display
-    print(f"Pelterin exited with code {status}.")
-    print(f"The launcher: {exe} ({exe.stat().st_size} bytes)")
-    records = read_records(demo / "records")
-    if not records:
-        sys.exit("demo: Pelterin started nothing")
-    print(f"It started: {records[0]['path']}\n  with the command line {records[0]['cmdline']}")
-    if records[0]["path"] != wine_path(download):
-        sys.exit(f"demo: Pelterin started {records[0]['path']}, not the newer download")
+    print(f"Pelterin exited with code {status}.\nThe launcher: {exe} ({exe.stat().st_size} bytes)")
+    started = (read_records(records) or sys.exit("demo: Pelterin started nothing"))[0]
+    print(f"It started: {started['path']}\n  with the command line {started['cmdline']}")
+    if started["path"] != wine_path(download):
+        sys.exit(f"demo: Pelterin started {started['path']}, not the newer download")
     print("demo: Pelterin started the downloaded win32_app_1.0.4.0 game, the newer build.")
 
 

@@ -1,12 +1,9 @@
-"""Folder trees for the launcher under Wine: the settings file, the download
-tree, the local application-data folder in the prefix's registry, and the
-records the fake games write when they start. Shared by the end-to-end
-tests, the launch bench and the demo.
-
-Programs run through scripts/wine-run, in the Wine architecture of
-PELTERIN_WINE_ARCH and the prefix of WINEPREFIX (the wrapper's defaults
-when they are not set).
-"""
+"""Folder trees for the launcher under Wine, for the end-to-end tests, the
+launch bench and the demo: the settings file, the download tree, the local
+application-data folder in the prefix's registry, and the records the fake
+games write when they start. Programs run through scripts/wine-run, in the
+architecture of PELTERIN_WINE_ARCH and the prefix of WINEPREFIX (or its
+defaults)."""
 import subprocess
 from pathlib import Path
 
@@ -40,7 +37,7 @@ def set_local_app_data(value, env=None):
 
 
 def local_app_data(env=None):
-    """The prefix's local application-data folder as it is set now, or None."""
+    """The prefix's local application-data folder now, or None."""
     query = wine("reg", "query", SHELL_FOLDERS, "/v", "Local AppData", env=env,
                  capture_output=True, text=True)
     for line in query.stdout.splitlines():
@@ -50,8 +47,8 @@ def local_app_data(env=None):
 
 
 def write_settings(folder, stored_version=None, raw=None):
-    """UserDefault.xml in `folder`: the game's usual file recording
-    `stored_version`, or the bytes `raw`."""
+    """UserDefault.xml in `folder`: the game's file recording `stored_version`,
+    or the bytes `raw`."""
     data = raw if raw is not None else SETTINGS.format(stored_version).encode()
     (Path(folder) / "UserDefault.xml").write_bytes(data)
 
@@ -62,9 +59,8 @@ def download_path(base, version):
 
 
 def read_records(folder):
-    """What each fake game that started wrote into `folder`, in the order of
-    the record files' names: its path, command line, working directory,
-    the PELTERIN_TAG it inherited and the moment it began (filetime)."""
+    """What each fake game that started wrote into `folder`, by file name: its
+    path, cmdline, cwd, the tag it inherited and when it began (filetime)."""
     return [dict(line.split("=", 1) for line in path.read_text(encoding="utf-8").splitlines()
                  if "=" in line)
             for path in sorted(Path(folder).glob("*.txt"))]
