@@ -295,12 +295,6 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
         "start through the consent prompt C:\\Games\\X\\Slots.exe: failed (error 5)",
         "error box: Start Slots Error! C:\\Games\\X\\Slots.exe is not a valid Win32 "
         "application. (error 5)"}},
-      {"declined", [](FakeHost& host) {
-         host.stored_version = "";
-         host.start_errors[kInstalled] = 1223;
-       },
-       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
-        start_installed + "declined by the player"}},
       {"the launcher itself", [](FakeHost& host) {
          host.stored_version = "";
          host.launchers.insert(kInstalled);
