@@ -129,10 +129,20 @@ const void* QueryVersionValue(const std::vector<unsigned char>& resource, const 
   return value;
 }
 
-// What a program's version resource calls it, in each language it carries:
+// The version resource of a loaded image (null: the launcher's own), copied
+// so that the version functions work on it as on one that
+// GetFileVersionInfoW read; empty when there is none.
+std::vector<unsigned char> ImageVersionResource(HMODULE image) {
+  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
+  const auto* data = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+  if (!data) return {};
+  return std::vector<unsigned char>(data, data + SizeofResource(image, found));
+}
+
+// What a version resource calls its program, in each language it carries:
 // its InternalName and its OriginalFilename, each prefixed with its key.
-std::vector<std::wstring> ProgramNames(const std::wstring& path) {
-  const std::vector<unsigned char> resource = ReadVersionResource(path);
+std::vector<std::wstring> ProgramNames(const std::vector<unsigned char>& resource) {
   UINT size = 0;
   const auto* languages = static_cast<const WORD*>(
       QueryVersionValue(resource, L"\\VarFileInfo\\Translation", &size));
@@ -199,9 +209,14 @@ VersionString GetFileVersionString(const PathString& path) {
 bool IsLauncherItself(const PathString& path) {
   // Any name the launcher's own resource gives it, found in the file's. A
   // copy, a link or the very file carry the same resource; a game's names
-  // its own program.
-  const std::vector<std::wstring> own = ProgramNames(ModuleFileName());
-  for (const std::wstring& name : ProgramNames(WindowsPath(path))) {
+  // its own program. The file is mapped once, as data: nothing in it runs,
+  // and the version functions would map it twice.
+  HMODULE file = LoadLibraryExW(WindowsPath(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!file) return false;
+  const std::vector<std::wstring> names = ProgramNames(ImageVersionResource(file));
+  FreeLibrary(file);
+  const std::vector<std::wstring> own = ProgramNames(ImageVersionResource(nullptr));
+  for (const std::wstring& name : names) {
     if (std::find(own.begin(), own.end(), name) != own.end()) return true;
   }
   return false;
