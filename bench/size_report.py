@@ -4,9 +4,7 @@ against its size before the lean runtime (bench/before.json) and the
 targets, its imports and sections (pefile), and from its link map the
 archives and objects that take the room.
 
-    /usr/bin/python3 bench/size_report.py BUILD_DIR windows|windows-x64
-
-The second argument names the build's "before" figures.
+    /usr/bin/python3 bench/size_report.py BUILD_DIR
 """
 import json
 import os
@@ -22,13 +20,15 @@ KINDS = [".text", ".eh_frame", ".rdata", ".data", ".rsrc", "other"]
 TARGET, STRETCH = 100 * 1024, 80 * 1024  # bytes; shown as met or not, never enforced
 
 
-def print_file(exe, before):
+def print_file(exe):
+    pe = pefile.PE(str(exe))
+    amd64 = pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
+    before = json.loads((HERE / "before.json").read_text())["amd64" if amd64 else "i386"]
     size, old = exe.stat().st_size, before["bytes"]
     print(f"  Pelterin.exe: {size} bytes = {size / 1024:.1f} KiB (before: {old} bytes ="
           f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)")
     print(f"  target <= 100 KiB: {'met' if size <= TARGET else 'not met'};"
           f" stretch <= 80 KiB: {'met' if size <= STRETCH else 'not met'}")
-    pe = pefile.PE(str(exe))
     tables = [(entry.dll.decode(), len(entry.imports)) for entry in pe.DIRECTORY_ENTRY_IMPORT]
     print(f"  imports: {' '.join(dll for dll, _ in tables)}  (statically linked: no runtime DLLs;"
           " not packed)")
@@ -117,8 +117,7 @@ def print_link_map(map_path, exe_bytes):
 
 def main():
     folder = Path(sys.argv[1]) / "frameworks" / "runtime-src" / "proj.win32"
-    before = json.loads((HERE / "before.json").read_text())[sys.argv[2]]
-    print_link_map(folder / "Pelterin.map", print_file(folder / "Pelterin.exe", before))
+    print_link_map(folder / "Pelterin.map", print_file(folder / "Pelterin.exe"))
 
 
 if __name__ == "__main__":

@@ -125,13 +125,17 @@ void LaunchGame(WindowHandle window) {
           installed_version);
     if (newer) {
       PathString base_directory = GetWritableDirectory();
-      Trace(base_directory.empty() ? "no data folder: the download is looked for beside the launcher"
-                                   : "data folder " + InWindowsForm(base_directory));
-      if (base_directory.empty()) base_directory = GetExeDirectory();
+      if (base_directory.empty()) {
+        Trace("no data folder: the download is looked for beside the launcher");
+        base_directory = GetExeDirectory();
+      } else {
+        Trace("data folder " + InWindowsForm(base_directory));
+      }
       const PathString candidate_path =
           base_directory + kDownloadPrefix + stored.version + kDownloadSuffix;
       const bool downloaded = IsFileExist(candidate_path);
-      Trace("download " + InWindowsForm(candidate_path) + (downloaded ? " is there" : " is missing"));
+      Trace("download " + InWindowsForm(candidate_path) +
+            (downloaded ? " is there" : " is missing"));
       if (downloaded) chosen_path = candidate_path;
     }
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host_services.h"
+#include "launch_game.h"
 #include "shell_folder.h"
 #include "system_library.h"
 #include "utf_conversion.h"
@@ -56,11 +57,7 @@ std::string WithForwardSlashes(std::string path) {
 // A path in the form Windows documents for its functions, with backslashes.
 // Most accept "/" too, but a program handed a command line with "/" in it
 // may split its own path on "\\" to find its folder, and fail to.
-std::wstring WindowsPath(const PathString& path) {
-  std::wstring wide = UTF8ToWide(path);
-  std::replace(wide.begin(), wide.end(), L'/', L'\\');
-  return wide;
-}
+std::wstring WindowsPath(const PathString& path) { return UTF8ToWide(InWindowsForm(path)); }
 
 // The reason the last call failed; never 0, so that a failure cannot read as
 // a start even when Windows gives no reason.
