@@ -16,9 +16,9 @@
 // Whatever the host says, the launcher must close its window once and last,
 // start nothing but the installed game or an existing, strictly newer
 // download inside the download tree, never start a file that is the
-// launcher itself, use the consent prompt only for a game
-// that just needed it, try the installed game after a download that failed
-// to start and nothing else, stop at a declined start, and show one box
+// launcher itself, use the consent prompt only for the installed game when
+// it just needed it, try the installed game after a download that failed
+// to start (or needed administrator rights) and nothing else, stop at a declined start, and show one box
 // exactly when the installed game is unusable or the last start failed.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -150,9 +150,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Each game's start with its outcome: the check whether it is the launcher
   // itself, which ends there if it is; otherwise a plain start, then, only
-  // right after it answered that the game needs administrator rights, a
-  // start of the same file through the consent prompt, whose outcome then
-  // counts. So no file that is the launcher is ever started.
+  // right after it answered that the installed game needs administrator
+  // rights, a start of the same file through the consent prompt, whose
+  // outcome then counts. So no file that is the launcher is ever started,
+  // and no download with raised rights.
   struct GameStart {
     PathString path;
     SystemError outcome;
@@ -171,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CHECK(call != calls.begin() && *(call - 1) == kCheck + call->substr(kStart.size()));
     } else if (StartsWith(*call, kConsent)) {
       const PathString path = call->substr(kConsent.size());
-      CHECK(!games.empty() && games.back().path == path &&
+      CHECK(path == installed_path && !games.empty() && games.back().path == path &&
             games.back().outcome == kErrorElevationRequired && *(call - 1) == kStart + path);
       games.back().outcome = host.consent_errors[path];
     }
@@ -206,14 +207,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return outcome != 0 && outcome != kErrorCancelled;
   };
   for (std::size_t i = 0; i < games.size(); ++i) {
-    // A plain start that needs the prompt is never left at that.
-    CHECK(games[i].outcome != kErrorElevationRequired);
+    // An installed game's plain start that needs the prompt is never left
+    // at that.
+    if (games[i].path == installed_path) CHECK(games[i].outcome != kErrorElevationRequired);
     // A declined start ends all starting, without a box.
     if (games[i].outcome == kErrorCancelled) CHECK(i + 1 == games.size() && boxes == 0);
   }
 
-  // A download that failed to start (or is the launcher) gives way to the
-  // installed game, and only then is a second game tried.
+  // A download that failed to start (needed administrator rights, or is
+  // the launcher) gives way to the installed game, and only then is a second
+  // game tried.
   const bool retried = failed(games.front().outcome) && chosen != installed_path;
   CHECK(games.size() == (retried ? 2u : 1u));
   if (retried) CHECK(games.back().path == installed_path);

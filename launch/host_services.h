@@ -20,6 +20,10 @@ PathString GetExeDirectory();
 // the platform cannot name it.
 PathString GetWritableDirectory();
 
+// The working directory, ending in "/", where the settings file is looked
+// for; empty when the platform cannot tell it. For the trace only.
+PathString GetWorkingDirectory();
+
 // True only for an existing file that is not a directory.
 bool IsFileExist(const PathString& path);
 
@@ -65,7 +69,8 @@ void ShowErrorBox(const std::string& text, const std::string& caption);
 // there is no window (a null handle).
 void CloseMainWindow(WindowHandle window);
 
-// Writes "Pelterin: " and `line` to the debugger output, where only a
-// debugger or a tool such as DebugView, when one is listening, sees it.
+// Adds "Pelterin: " and `line` to the run's trace, which goes to the
+// debugger output once the game has started and any box is dismissed: only
+// a debugger or a tool such as DebugView, when one is listening, sees it.
 // Nothing is written anywhere else.
 void Trace(const std::string& line);

@@ -1,10 +1,10 @@
 #include "launch_game.h"
 
-#include <algorithm>
 #include <string>
 
 #include "stored_version.h"
 #include "version.h"
+#include "windows_path.h"
 
 // Names shared with the game's installer and its updater.
 static const char kGameFile[] = "Slots.exe";
@@ -20,11 +20,6 @@ bool IsSinglePathComponent(const VersionString& text) {
     if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
   }
   return true;
-}
-
-PathString InWindowsForm(PathString path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
 }
 
 std::string StartErrorMessage(SystemError error, std::string reason, const PathString& path) {
@@ -54,11 +49,20 @@ static std::string Outcome(SystemError error) {
   }
 }
 
+// Who may write the file to be started.
+enum class Writers {
+  kAdministrators,  // the install folder
+  kAnyProgram,      // the player's own data folder, open to all they run
+};
+
 // Starts `path`, unless it is this launcher, which would start itself again
 // for ever. A game that needs administrator rights is started again the way
 // Explorer starts it, through the consent prompt, since a plain start can
-// never run it.
-static SystemError StartGame(const PathString& path) {
+// never run it; but only a file that only administrators can change. The
+// player's consent, given a moment after their double-click, would
+// otherwise hand full rights to whatever any program of theirs put in the
+// download's place or beside it.
+static SystemError StartGame(const PathString& path, Writers writers) {
   const PathString shown = InWindowsForm(path);
   if (IsLauncherItself(path)) {
     Trace("not starting " + shown + ": it is this launcher itself");
@@ -67,6 +71,11 @@ static SystemError StartGame(const PathString& path) {
   SystemError error = StartProcess(path);
   Trace("start " + shown + ": " + Outcome(error));
   if (error != kErrorElevationRequired) return error;
+  if (writers == Writers::kAnyProgram) {
+    Trace("not asking for administrator rights for " + shown +
+          ": any program of the player's can change it");
+    return error;
+  }
   error = StartProcessWithConsent(path);
   Trace("start through the consent prompt " + shown + ": " + Outcome(error));
   return error;
@@ -109,6 +118,11 @@ void LaunchGame(WindowHandle window) {
   Trace(installed + ", version " + installed_version);
 
   // 2. The newest build the game has downloaded, if it recorded a usable one.
+  // The working directory is named, since a shortcut's "Start in" and a
+  // start as administrator (System32) change it.
+  const PathString working_directory = GetWorkingDirectory();
+  Trace(working_directory.empty() ? "working directory unknown"
+                                  : "working directory " + InWindowsForm(working_directory));
   StoredRecord stored = ReadStoredVersion();
   if (!IsSinglePathComponent(stored.version)) {
     stored = {{}, "the recorded version is not one path component"};
@@ -141,12 +155,17 @@ void LaunchGame(WindowHandle window) {
   }
 
   // 4. A download that cannot be started (cut short by a crash or a full
-  // disk, blocked by security software, or the launcher itself) gives way to
-  // the installed game. If that cannot be started either, the player is
-  // told why, rather than the double-click doing nothing. A start the player
-  // declined ends it all, with nothing more started and nothing shown.
-  SystemError error = StartGame(chosen_path);
-  if (StartFailed(error) && chosen_path != installed_path) error = StartGame(installed_path);
+  // disk, blocked by security software, needing administrator rights, or
+  // the launcher itself) gives way to the installed game. If that cannot be
+  // started either, the player is told why, rather than the double-click
+  // doing nothing. A start the player declined ends it all, with nothing
+  // more started and nothing shown.
+  const bool download_chosen = chosen_path != installed_path;
+  SystemError error =
+      StartGame(chosen_path, download_chosen ? Writers::kAnyProgram : Writers::kAdministrators);
+  if (StartFailed(error) && download_chosen) {
+    error = StartGame(installed_path, Writers::kAdministrators);
+  }
   if (StartFailed(error)) {
     const std::string reason =
         error == kErrorIsTheLauncher ? kIsTheLauncherText : GetSystemErrorText(error);

@@ -17,9 +17,6 @@ void LaunchGame(WindowHandle window);
 // settings file could steer the launch outside the download tree.
 bool IsSinglePathComponent(const VersionString& text);
 
-// `path` as Windows writes paths, with backslashes.
-PathString InWindowsForm(PathString path);
-
 // The box text for an installed game that could not be started: a fixed
 // first line, an empty line, then the description of `error` (`reason`,
 // with its trailing line breaks removed and each "%1" replaced by `path` in

@@ -21,6 +21,9 @@ PathString GetWritableDirectory() {
   return Host().writable_directory;
 }
 
+// Only for the trace, which has no bearing on the calls: not recorded.
+PathString GetWorkingDirectory() { return Host().working_directory; }
+
 bool IsFileExist(const PathString& path) {
   Record("IsFileExist " + path);
   return Host().files.count(path) != 0;

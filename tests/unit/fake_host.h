@@ -12,6 +12,7 @@
 struct FakeHost {
   PathString exe_directory = "C:/Games/X/";
   PathString writable_directory = "C:/Users/u/AppData/Local/Orvellane/";
+  PathString working_directory = "C:/Games/X/";
   // Existing files and the version each carries ("" for none).
   std::map<PathString, VersionString> files;
   VersionString stored_version;

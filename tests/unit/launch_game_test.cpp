@@ -191,7 +191,6 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
   const std::string check_installed = "IsLauncherItself " + kInstalled;
   const std::string start_download = "StartProcess " + download;
   const std::string start_installed = "StartProcess " + kInstalled;
-  const std::string consent_download = "StartProcessWithConsent " + download;
   const std::string consent_installed = "StartProcessWithConsent " + kInstalled;
   const SystemError kLauncher = kErrorIsTheLauncher;  // the file is the launcher itself
   struct Case {
@@ -216,12 +215,14 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
       {"installed game's consent start fails", false, 0, 740, 0, 5,
        {check_installed, start_installed, consent_installed, "GetSystemErrorText 5", box("5"),
         kClose}},
-      {"download needs administrator rights", true, 740, 0, 0, 0,
-       {check_download, start_download, consent_download, kClose}},
-      {"download's prompt declined: no fallback", true, 740, 0, 1223, 0,
-       {check_download, start_download, consent_download, kClose}},
-      {"download's consent start fails", true, 740, 0, 2, 0,
-       {check_download, start_download, consent_download, check_installed, start_installed,
+      // Never through the prompt: any program of the player's can change it.
+      {"download needs administrator rights: the installed game instead", true, 740, 0, 0, 0,
+       {check_download, start_download, check_installed, start_installed, kClose}},
+      {"both need them: only the installed game is asked for", true, 740, 740, 0, 0,
+       {check_download, start_download, check_installed, start_installed, consent_installed,
+        kClose}},
+      {"both need them, the installed game's prompt declined", true, 740, 740, 0, 1223,
+       {check_download, start_download, check_installed, start_installed, consent_installed,
         kClose}},
       {"download's compatibility warning declined", true, 1223, 0, 0, 0,
        {check_download, start_download, kClose}},
@@ -258,6 +259,7 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
   const std::string folder = "launcher folder C:\\Games\\X\\";
   const std::string installed = "installed game C:\\Games\\X\\Slots.exe, version 1.0.3.0";
   const std::string start_installed = "start C:\\Games\\X\\Slots.exe: ";
+  const std::string directory = "working directory C:\\Games\\X\\";
   const std::string download =
       "C:\\Users\\u\\AppData\\Local\\Orvellane\\KivoDownloadRes\\win32_app_1.0.4.0\\Slots.exe";
   struct Case {
@@ -267,20 +269,25 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
   };
   const Case cases[] = {
       {"typical", [](FakeHost& host) { host.files[Download(kData, "1.0.4.0")] = ""; },
-       {folder, installed, "stored version \"1.0.4.0\"", "\"1.0.4.0\" is newer than 1.0.3.0",
+       {folder, installed, directory, "stored version \"1.0.4.0\"",
+        "\"1.0.4.0\" is newer than 1.0.3.0",
         "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\", "download " + download + " is there",
         "start " + download + ": started"}},
       {"no record", [](FakeHost& host) { host.stored_version = ""; },
-       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+       {folder, installed, directory,
+        "no stored version: no UserDefault.xml in the working directory",
         start_installed + "started"}},
       {"record outside the tree", [](FakeHost& host) { host.stored_version = "1.0.4.0/../x"; },
-       {folder, installed, "no stored version: the recorded version is not one path component",
+       {folder, installed, directory,
+        "no stored version: the recorded version is not one path component",
         start_installed + "started"}},
       {"not newer", [](FakeHost& host) { host.stored_version = "1.0.3.0"; },
-       {folder, installed, "stored version \"1.0.3.0\"", "\"1.0.3.0\" is not newer than 1.0.3.0",
+       {folder, installed, directory, "stored version \"1.0.3.0\"",
+        "\"1.0.3.0\" is not newer than 1.0.3.0",
         start_installed + "started"}},
       {"no data folder, no download", [](FakeHost& host) { host.writable_directory = ""; },
-       {folder, installed, "stored version \"1.0.4.0\"", "\"1.0.4.0\" is newer than 1.0.3.0",
+       {folder, installed, directory, "stored version \"1.0.4.0\"",
+        "\"1.0.4.0\" is newer than 1.0.3.0",
         "no data folder: the download is looked for beside the launcher",
         "download C:\\Games\\X\\KivoDownloadRes\\win32_app_1.0.4.0\\Slots.exe is missing",
         start_installed + "started"}},
@@ -290,16 +297,32 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
          host.start_errors[kInstalled] = 740;
          host.consent_errors[kInstalled] = 5;
        },
-       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+       {folder, installed, directory,
+        "no stored version: no UserDefault.xml in the working directory",
         start_installed + "needs administrator rights (error 740)",
         "start through the consent prompt C:\\Games\\X\\Slots.exe: failed (error 5)",
         "error box: Start Slots Error! C:\\Games\\X\\Slots.exe is not a valid Win32 "
         "application. (error 5)"}},
+      {"download needs administrator rights",
+       [](FakeHost& host) {
+         host.files[Download(kData, "1.0.4.0")] = "";
+         host.start_errors[Download(kData, "1.0.4.0")] = 740;
+         host.working_directory = "";
+       },
+       {folder, installed, "working directory unknown", "stored version \"1.0.4.0\"",
+        "\"1.0.4.0\" is newer than 1.0.3.0",
+        "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\",
+        "download " + download + " is there",
+        "start " + download + ": needs administrator rights (error 740)",
+        "not asking for administrator rights for " + download +
+            ": any program of the player's can change it",
+        start_installed + "started"}},
       {"the launcher itself", [](FakeHost& host) {
          host.stored_version = "";
          host.launchers.insert(kInstalled);
        },
-       {folder, installed, "no stored version: no UserDefault.xml in the working directory",
+       {folder, installed, directory,
+        "no stored version: no UserDefault.xml in the working directory",
         "not starting C:\\Games\\X\\Slots.exe: it is this launcher itself",
         "error box: Start Slots Error! C:\\Games\\X\\Slots.exe is this launcher itself, not the "
         "game."}},

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "host_services.h"
-#include "launch_game.h"
 #include "shell_folder.h"
 #include "system_library.h"
 #include "utf_conversion.h"
 #include "version.h"
+#include "windows_path.h"
 
 namespace {
 
@@ -188,6 +188,12 @@ PathString GetWritableDirectory() {
   return WithForwardSlashes(WideToUTF8(directory));
 }
 
+PathString GetWorkingDirectory() {
+  std::string directory = WithForwardSlashes(WideToUTF8(CurrentDirectory()));
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  return directory;
+}
+
 bool IsFileExist(const PathString& path) {
   const DWORD attributes = GetFileAttributesW(WindowsPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -301,8 +307,4 @@ void ShowErrorBox(const std::string& text, const std::string& caption) {
 
 void CloseMainWindow(WindowHandle window) {
   if (window) DestroyWindow(static_cast<HWND>(window));
-}
-
-void Trace(const std::string& line) {
-  OutputDebugStringW(UTF8ToWide("Pelterin: " + line + "\n").c_str());
 }

@@ -5,6 +5,7 @@
 #include "launch_game.h"
 #include "resource.h"
 #include "system_library.h"
+#include "trace_output.h"
 
 namespace {
 
@@ -91,8 +92,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Starts the game and destroys the window, which posts the quit message.
   // The launch needs no window: without one it goes ahead all the same,
   // rather than the player's double-click coming to nothing, and then
-  // there is no message loop to drain.
+  // there is no message loop to drain. Its trace follows, when nothing the
+  // player waits for is left.
   LaunchGame(window);
+  WriteTrace();
   if (!window) return 0;
 
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_PELTERIN));
