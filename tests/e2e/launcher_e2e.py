@@ -133,6 +133,19 @@ class LauncherTestCase(unittest.TestCase):
             time.sleep(0.1)
         return read_records(self.records)
 
+    def typical_trace(self, download):
+        """The trace of a run from the install folder that starts `download`."""
+        return [
+            f"Pelterin: launcher folder {wine_path(self.install)}\\",
+            f"Pelterin: installed game {wine_path(self.install / 'Slots.exe')}, version 1.0.3.0",
+            f"Pelterin: working directory {wine_path(self.install)}\\",
+            'Pelterin: stored version "1.0.4.0"',
+            'Pelterin: "1.0.4.0" is newer than 1.0.3.0',
+            f"Pelterin: data folder {wine_path(self.local_app_data / 'Orvellane')}\\",
+            f"Pelterin: download {wine_path(download)} is there",
+            f"Pelterin: start {wine_path(download)}: started",
+        ]
+
     def assertStartedOnly(self, run, unix_exe):
         self.assertEqual(run.exit_code, 0, run.output)
         self.assertEqual(run.started, [wine_path(unix_exe)], run.output)
@@ -158,15 +171,7 @@ class ChoosingTheGameTest(LauncherTestCase):
         trace = [line.encode("latin-1").decode("unicode_escape").rstrip("\n")
                  for line in re.findall(r'OutputDebugStringA "(Pelterin: .*)"$', run.output,
                                         re.MULTILINE)]
-        expected = [
-            f"Pelterin: launcher folder {wine_path(self.install)}\\",
-            f"Pelterin: installed game {wine_path(self.install / 'Slots.exe')}, version 1.0.3.0",
-            'Pelterin: stored version "1.0.4.0"',
-            'Pelterin: "1.0.4.0" is newer than 1.0.3.0',
-            f"Pelterin: data folder {wine_path(self.local_app_data / 'Orvellane')}\\",
-            f"Pelterin: download {wine_path(download)} is there",
-            f"Pelterin: start {wine_path(download)}: started",
-        ]
+        expected = self.typical_trace(download)
         self.assertEqual(len(trace), len(expected), trace)
         for line, whole in zip(trace, expected):
             self.assertTrue(whole.startswith(line[:-3]) if line.endswith("...") else line == whole,
@@ -391,6 +396,47 @@ class FaultInjectionTest(LauncherTestCase):
         self.write_settings(self.install, "1.0.4.0")
         download = self.lay_download("1.0.4.0", base=self.install)
         self.run_checked(download)
+
+    def test_a_debug_viewer_never_holds_the_game_back(self):
+        # The system waits up to ten seconds a line for a viewer to take it;
+        # one that never does must delay neither the game nor the launcher's
+        # end by more than that, once. One that reads gets every line.
+        self.lay_install("1.0.3.0")
+        self.write_settings(self.install, "1.0.4.0")
+        download = self.lay_download("1.0.4.0")
+        for mode in ("hang", "read"):
+            with self.subTest(mode):
+                self.clear_records()
+                viewer = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "debug_viewer.exe"), mode,
+                                           "30" if mode == "hang" else "3"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                          text=True, errors="replace")
+                try:
+                    self.assertEqual(viewer.stdout.readline().strip(), "listening")
+                    begun = time.monotonic()
+                    launcher = subprocess.Popen(
+                        [WINE_RUN, wine_path(self.install / "Pelterin.exe")], cwd=self.install,
+                        env=self.launcher_env(), stdin=subprocess.DEVNULL,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    while not list(self.records.glob("*.txt")) and \
+                            time.monotonic() - begun < START_TIMEOUT:
+                        time.sleep(0.05)
+                    started_after = time.monotonic() - begun
+                    self.assertEqual(launcher.wait(timeout=30), 0)
+                    ended_after = time.monotonic() - begun
+                    self.assertEqual(read_records(self.records)[0]["path"], wine_path(download))
+                    # Process starts under Wine take a second or so; a trace
+                    # written first would hold the game back ten seconds a line.
+                    self.assertLess(started_after, 5)
+                    self.assertLess(ended_after, 15)
+                    if mode == "read":
+                        lines = viewer.communicate(timeout=30)[0].splitlines()
+                        self.assertEqual([line for line in lines if line.startswith("Pelterin:")],
+                                         self.typical_trace(download))
+                finally:
+                    if viewer.poll() is None:
+                        viewer.kill()
+                    viewer.communicate()
 
     def start_launchers_together(self, count):
         launchers = [subprocess.Popen([WINE_RUN, wine_path(self.install / "Pelterin.exe")],
