@@ -7,7 +7,9 @@
                                          Slots.exe 1.0.4.0 (the download)
 
 The two Slots.exe are small stand-ins that note how they were started; the
-demo prints what the launcher started, and fails unless it is the download.
+demo prints what the launcher started, and the launcher's own account of the
+run (its trace, as a support team would capture it with a debug viewer, here
+read from Wine's debug channel), and fails unless it started the download.
 
     PELTERIN_WINE_ARCH=win32|win64 xvfb-run -a /usr/bin/python3 scripts/demo.py BUILD_DIR
 """
@@ -20,8 +22,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from wine_tree import (download_path, read_records, set_local_app_data, wine,  # noqa: E402
-                       wine_path, write_settings)
+from wine_tree import (TRACE_CHANNEL, download_path, read_records,  # noqa: E402
+                       set_local_app_data, trace_lines, wine, wine_path, write_settings)
 
 
 def main():
@@ -43,14 +45,20 @@ def main():
                PELTERIN_RECORD_DIR=wine_path(records))
     set_local_app_data(wine_path(demo / "AppData" / "Local"), env=env)
     print(f"Running {wine_path(install / 'Pelterin.exe')} ...", flush=True)
-    status = wine(wine_path(install / "Pelterin.exe"), cwd=install, env=env).returncode
+    run = wine(wine_path(install / "Pelterin.exe"), cwd=install,
+               env=dict(env, WINEDEBUG=TRACE_CHANNEL), stderr=subprocess.PIPE, text=True,
+               errors="replace")
     deadline = time.monotonic() + 15
     while not read_records(records) and time.monotonic() < deadline:  # the game noting its start
         time.sleep(0.1)
     subprocess.run(["wineserver", "-w"], env=env)  # Wine's processes end before the display
-    print(f"Pelterin exited with code {status}.\nThe launcher: {exe} ({exe.stat().st_size} bytes)")
+    print(f"Pelterin exited with code {run.returncode}.\n"
+          f"The launcher: {exe} ({exe.stat().st_size} bytes)")
     started = (read_records(records) or sys.exit("demo: Pelterin started nothing"))[0]
     print(f"It started: {started['path']}\n  with the command line {started['cmdline']}")
+    print("Its trace (what a debug viewer shows):")
+    for line in trace_lines(run.stderr):
+        print(f"  {line}")
     if started["path"] != wine_path(download):
         sys.exit(f"demo: Pelterin started {started['path']}, not the newer download")
     print("demo: Pelterin started the downloaded win32_app_1.0.4.0 game, the newer build.")

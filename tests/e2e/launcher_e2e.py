@@ -20,8 +20,9 @@ import time
 import unittest
 from pathlib import Path
 
-from wine_tree import (SETTINGS, WINE_RUN, download_path, local_app_data, read_records,
-                       set_local_app_data, wine, wine_path, write_settings)
+from wine_tree import (SETTINGS, TRACE_CHANNEL, WINE_RUN, download_path, local_app_data,
+                       read_records, set_local_app_data, trace_lines, wine, wine_path,
+                       write_settings)
 
 PELTERIN = Path(os.environ["PELTERIN_EXE"])
 FAKE_GAMES = Path(os.environ["FAKE_GAMES"])
@@ -162,15 +163,11 @@ class ChoosingTheGameTest(LauncherTestCase):
         self.lay_install("1.0.3.0")
         self.write_settings(self.install, "1.0.4.0")
         download = self.lay_download("1.0.4.0")
-        # Wine shows the debugger output on this channel.
-        run = self.run_launcher(WINEDEBUG="-all,warn+seh")
+        run = self.run_launcher(WINEDEBUG=TRACE_CHANNEL)
         record = self.assertStartedOnly(run, download)
         self.assertEqual(record["cwd"], wine_path(self.install))
-        # The trace, as support would capture it. Wine cuts a long line short
-        # with "...".
-        trace = [line.encode("latin-1").decode("unicode_escape").rstrip("\n")
-                 for line in re.findall(r'OutputDebugStringA "(Pelterin: .*)"$', run.output,
-                                        re.MULTILINE)]
+        # The trace, as support would capture it.
+        trace = trace_lines(run.output)
         expected = self.typical_trace(download)
         self.assertEqual(len(trace), len(expected), trace)
         for line, whole in zip(trace, expected):

@@ -4,11 +4,14 @@ application-data folder in the prefix's registry, and the records the fake
 games write when they start. Programs run through scripts/wine-run, in the
 architecture of PELTERIN_WINE_ARCH and the prefix of WINEPREFIX (or its
 defaults)."""
+import re
 import subprocess
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 WINE_RUN = str(ROOT / "scripts" / "wine-run")
+# Wine shows the debugger output on this channel.
+TRACE_CHANNEL = "-all,warn+seh"
 SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
 <userDefaultRoot>
@@ -64,3 +67,11 @@ def read_records(folder):
     return [dict(line.split("=", 1) for line in path.read_text(encoding="utf-8").splitlines()
                  if "=" in line)
             for path in sorted(Path(folder).glob("*.txt"))]
+
+
+def trace_lines(wine_output):
+    """The launcher's trace lines in what Wine printed on TRACE_CHANNEL. Wine
+    cuts a long line short with "..."."""
+    return [line.encode("latin-1").decode("unicode_escape").rstrip("\n")
+            for line in re.findall(r'OutputDebugStringA "(Pelterin: .*)"$', wine_output,
+                                   re.MULTILINE)]
