@@ -97,6 +97,18 @@ TEST_F(HostServicesTest, ExeDirectoryIsTheFolderOfThisProgram) {
   EXPECT_TRUE(IsFileExist(directory + "host_services_tests.exe"));
 }
 
+TEST_F(HostServicesTest, WorkingDirectoryIsNamedLikeTheOtherFolders) {
+  const fs::path saved = fs::current_path();
+  const fs::path named = scratch_ / L"Start in \u00e9\u6e38";
+  fs::create_directories(named);
+  for (const auto& [folder, expected] :
+       {std::pair(named, Utf8Path(named) + "/"), std::pair(fs::path(L"C:\\"), PathString("C:/"))}) {
+    fs::current_path(folder);
+    EXPECT_EQ(GetWorkingDirectory(), expected);
+  }
+  fs::current_path(saved);
+}
+
 TEST_F(HostServicesTest, FileTestSeesRegularFilesOnly) {
   WriteFile(scratch_ / "Slots.exe", "x");
   fs::create_directories(scratch_ / "dir" / "Slots.exe");
