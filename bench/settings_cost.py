@@ -65,7 +65,8 @@ def shapes(limit):
             over = ("<?p?>" * (markup - 1)).encode() + in_root("")
         else:
             at, over = padded(item * (markup - 3), 1), in_root(item * (markup - 1))
-        rows += [(f"{name} up to the markup limit, padded to 16 MiB", at),
+        padding = ", padded to 16 MiB" if len(at) == size else ""
+        rows += [(f"{name} up to the markup limit{padding}", at),
                  (f"{name}, one more", over)]
     rows += [
         (f"{many} elements of {attributes} attributes, padded to 16 MiB",
@@ -77,6 +78,9 @@ def shapes(limit):
         (f"{references} references without ';' in the key",
          in_root("", value="&#1" * references)),
         ("one more", in_root("", value="&#1" * (references + 1))),
+        ("16 MiB of <k>v</k>, refused", in_root("<k>v</k>" * ((size - 70) // 8))),
+        ("100,000 attributes on one element, refused",
+         in_root("<e " + " ".join(f'a{i}=""' for i in range(100000)) + "/>")),
         ("4 MiB of the game's own keys",
          in_root("".join(ordinary.format(i, i) for i in range((4 << 20) // 52)))),
     ]
