@@ -14,18 +14,18 @@
 // under Wine (see BENCHMARKS.md), and none comes near what the game writes:
 // one element per key, no attributes, a few hundred keys.
 
-// Larger files are not read. 16 MiB of plain text or of the game's own
-// settings read in a tenth of a second; the other limits decide for files
-// dense with markup.
+// Larger files are not read. 16 MiB of plain text, or of settings as the
+// game writes them, read in a quarter of a second at most under Wine; the
+// other limits decide for files dense with markup.
 const long kMaxSettingsBytes = 16L << 20;
 
 // Tags, attributes, comments, CDATA sections, processing instructions and
 // declarations in all. The parser builds a node for each (and one for each
 // text between them) before the launcher looks at its one key, and a node
-// costs it about a microsecond and some 200 bytes, whatever its size: 16 MiB
-// of `<k>v</k>` is 1.9 million of them, several seconds and 450 MiB. The
-// game's own keys are a few dozen bytes each, so a 4 MiB settings file of
-// them stays well below this.
+// costs it up to a microsecond under Wine and some 120 bytes, whatever its
+// size: 16 MiB of `<k>v</k>` is 1.9 million elements, several seconds and
+// 450 MiB. The game's own keys are a few dozen bytes each, so a 4 MiB
+// settings file of them stays well below this.
 const std::size_t kMaxSettingsMarkup = 256u << 10;
 
 // Attributes on one element. The parser checks each new attribute against all
