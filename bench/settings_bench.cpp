@@ -10,11 +10,13 @@
 //       with the key last. The files are written into DIR (kept), or into a
 //       temporary folder that is removed afterwards.
 //   settings_bench --read-once=DIR
-//       Reads DIR/UserDefault.xml once, prints what it found and the
-//       program's peak memory (VmHWM), and ends.
+//       Reads DIR/UserDefault.xml once, prints what it found (or why
+//       nothing), how long that took and the program's peak memory (VmHWM),
+//       and ends.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,9 +172,15 @@ void BM_ReadStoredVersion(benchmark::State& state) {
 
 int ReadOnce(const fs::path& directory) {
   EnterDirectory(directory);
-  const VersionString version = ReadStoredVersion().version;
-  std::printf("%s: %s\n", (directory / "UserDefault.xml").c_str(),
+  const auto start = std::chrono::steady_clock::now();
+  const StoredRecord stored = ReadStoredVersion();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  const VersionString& version = stored.version;
+  // A stored version can be long: its first characters tell enough.
+  std::printf("%s: %.40s\n", (directory / "UserDefault.xml").c_str(),
               version.empty() ? "(no version)" : version.c_str());
+  std::printf("seconds: %.4f\nwhy_none: %s\n", took.count(),
+              stored.why_none.empty() ? "-" : stored.why_none.c_str());
   // This program's own peak memory (not its parent's from before the exec,
   // which the kernel's resource usage of the process includes).
   std::FILE* status = std::fopen("/proc/self/status", "r");

@@ -1,15 +1,44 @@
 // The newest downloaded version, as the game records it in its settings file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "host_services.h"
 
-// Larger settings files are not parsed. Nothing the game writes comes near
-// this, and the parser holds about six and a half times the file in memory
-// before the key can be looked up: past this, reading would take seconds,
-// and at worst all the memory there is.
+// What the launcher reads of a settings file before giving up on it. The
+// parser's time and memory grow with what a file holds, not only with its
+// size, so besides the size there is a limit on each kind of content that
+// costs it more than its bytes; a file past any of them is not read. Each
+// limit lets an accepted file of its worst shape read in well under a second
+// under Wine (see BENCHMARKS.md), and none comes near what the game writes:
+// one element per key, no attributes, a few hundred keys.
+
+// Larger files are not read. 16 MiB of plain text, or of settings as the
+// game writes them, read in a quarter of a second at most under Wine; the
+// other limits decide for files dense with markup.
 const long kMaxSettingsBytes = 16L << 20;
+
+// Tags, attributes, comments, CDATA sections, processing instructions and
+// declarations in all. The parser builds a node for each (and one for each
+// text between them) before the launcher looks at its one key, and a node
+// costs it up to a microsecond under Wine and some 120 bytes, whatever its
+// size: 16 MiB of `<k>v</k>` is 1.9 million elements, several seconds and
+// 450 MiB. The game's own keys are a few dozen bytes each, so a 4 MiB
+// settings file of them stays well below this.
+const std::size_t kMaxSettingsMarkup = 256u << 10;
+
+// Attributes on one element. The parser checks each new attribute against all
+// the earlier ones of its element, so n attributes cost it n * n / 2 name
+// comparisons: 100,000 on one element take half a minute. With this limit
+// the whole file's comparisons stay under kMaxSettingsMarkup times 32.
+const std::size_t kMaxAttributesPerElement = 64;
+
+// Bytes the parser searches, in all, for the ';' closing each character
+// reference ("&#...") in a text it decodes: it looks from the "&#" up to the
+// next ';' or the end of that text, so a long text of "&#" without ';' costs
+// it the square of its length. A reference the game writes is a few bytes.
+const std::size_t kMaxReferenceSearchBytes = 64u << 20;
 
 // What the settings file records, or why it records nothing usable.
 struct StoredRecord {
@@ -20,5 +49,5 @@ struct StoredRecord {
 // The text of the first "win32_app_new_version" element directly under the
 // root of "UserDefault.xml" in the current working directory, exactly as the
 // XML parser decodes it. Empty when the file, the element or its text is
-// missing, the file is larger than kMaxSettingsBytes, or it cannot be parsed.
+// missing, the file is past one of the limits above, or it cannot be parsed.
 StoredRecord ReadStoredVersion();

@@ -330,9 +330,15 @@ class FaultInjectionTest(LauncherTestCase):
             """Other settings, then the record, in exactly `size` bytes."""
             head = "<userDefaultRoot>\n"
             tail = "<win32_app_new_version>1.0.4.0</win32_app_new_version>\n</userDefaultRoot>\n"
-            entry = f"<key>{'v' * 40}</key>\n"
+            entry = f"<key>{'v' * 88}</key>\n"
             count, rest = divmod(size - len(head) - len(tail), len(entry))
             return (head + entry * count + "\n" * rest + tail).encode()
+
+        def under_root(body):
+            return f"<r>{body}<win32_app_new_version>1.0.4.0</win32_app_new_version></r>".encode()
+
+        markup = 256 << 10  # kMaxSettingsMarkup: tags and attributes read, the root and key two
+        unended = "&#1" * 6689  # one character reference more than is searched for its ';'
 
         noise = random.Random(4).randbytes(64 * 1024)
         installed = self.install / "Slots.exe"
@@ -340,6 +346,14 @@ class FaultInjectionTest(LauncherTestCase):
         cases = [
             ("16 MiB of other settings first", of_size(16 << 20), download),
             ("a byte more: not read", of_size((16 << 20) + 1), installed),
+            ("markup up to its limit", under_root("<k/>" * (markup - 2)), download),
+            ("more markup: not read", under_root("<k/>" * (markup - 1)), installed),
+            ("65 attributes on one element: not read",
+             under_root("<e " + " ".join(f'a{i}=""' for i in range(65)) + "/>"), installed),
+            ("character references searched too far: not read",
+             under_root(f"<k>{unended}</k>"), installed),
+            ("nested deeper than the parser reads", under_root("<a>" * 98 + "</a>" * 98),
+             installed),
             ("random bytes", noise, installed),
             ("100,000-character version", SETTINGS.format("1.0.4." + "0" * 99_993).encode(),
              installed),

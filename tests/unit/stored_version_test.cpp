@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstddef>
 #include <string>
 
 #include "stored_version.h"
@@ -11,6 +12,37 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+const char kRecord[] = "<win32_app_new_version>1.0.4.0</win32_app_new_version>";
+
+// `body` and the record under a root element: two tags besides the body's.
+std::string UnderRoot(const std::string& body, const std::string& record = kRecord) {
+  return "<r>" + body + record + "</r>";
+}
+
+std::string Repeat(const std::string& text, std::size_t times) {
+  std::string repeated;
+  for (std::size_t i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
+// An element of `count` attributes.
+std::string WithAttributes(std::size_t count) {
+  std::string element = "<e";
+  for (std::size_t i = 0; i < count; ++i) element += " a" + std::to_string(i) + "=\"\"";
+  return element + "/>";
+}
+
+// `count` character references that the parser searches to the end of
+// their text for a ';': 3 * count * (count + 1) / 2 bytes.
+std::string UnendedReferences(std::size_t count) { return Repeat("&#1", count); }
+
+// The most such references within kMaxReferenceSearchBytes.
+std::size_t MostUnendedReferences() {
+  std::size_t count = 0;
+  while (3 * (count + 1) * (count + 2) / 2 <= kMaxReferenceSearchBytes) ++count;
+  return count;
+}
 
 class StoredVersionTest : public ::testing::Test {
  protected:
@@ -45,6 +77,9 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
     std::string version;
   };
   const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  // Without the ';' these would search past the limit.
+  const std::string half = UnendedReferences(MostUnendedReferences() * 2 / 3);
+  const std::string halves = half + "x;" + half;
   const Case cases[] = {
       {"plain", head + "<userDefaultRoot><win32_app_new_version>1.0.4.0</win32_app_new_version>"
                        "</userDefaultRoot>", "1.0.4.0"},
@@ -72,6 +107,31 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
        "<r><win32_app_new_version v=\"2.0.0.0\">1.0.4.0</win32_app_new_version></r>", "1.0.4.0"},
       {"non-ASCII kept as UTF-8", "<r><win32_app_new_version>1.0.4.0-\xE6\xB5\x8B</win32_app_new_version></r>",
        "1.0.4.0-\xE6\xB5\x8B"},
+      {"markup up to its limit", UnderRoot(Repeat("<k/>", kMaxSettingsMarkup - 2)), "1.0.4.0"},
+      {"attributes count as markup, up to its limit",
+       UnderRoot(Repeat(WithAttributes(1), (kMaxSettingsMarkup - 2) / 2)), "1.0.4.0"},
+      {"markup in comments, CDATA, declarations and attribute values counts once",
+       "<?xml version=\"1.0\"?><?pi " + Repeat("<k/>", 100) + "?><!DOCTYPE r><r>" +
+           Repeat("<k/>", kMaxSettingsMarkup - 10) +
+           "<!--" + Repeat("<k/>", 100) + "--><![CDATA[" + Repeat("<k/>", 100) + "]]>"
+           "<a b='" + Repeat("<k/>\">", 100) + "' c=\"" + Repeat("'<k/>", 100) + "\"/>" +
+           kRecord + "</r>", "1.0.4.0"},
+      {"attributes up to their limit on one element",
+       UnderRoot(WithAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
+      {"character references up to their limit",
+       UnderRoot("", "<win32_app_new_version>" + UnendedReferences(MostUnendedReferences()) +
+                         "</win32_app_new_version>"),
+       UnendedReferences(MostUnendedReferences())},
+      {"a million references, each ended by its ';'",
+       UnderRoot("", "<win32_app_new_version>" + Repeat("&#52;", 1 << 20) +
+                         "</win32_app_new_version>"),
+       std::string(1 << 20, '4')},
+      {"a ';' ends the search of the references before it",
+       UnderRoot("", "<win32_app_new_version>" + halves + "</win32_app_new_version>"), halves},
+      {"nested as deep as the parser reads", UnderRoot(Repeat("<a>", 97) + Repeat("</a>", 97)),
+       "1.0.4.0"},
+      {"what follows a NUL is not read, nor counted",
+       UnderRoot("") + std::string(1, '\0') + Repeat("<k/>", kMaxSettingsMarkup), "1.0.4.0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,6 +151,13 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
   const std::string no_key = "UserDefault.xml has no win32_app_new_version under its root";
   const std::string no_text = "win32_app_new_version holds no text";
   const std::string too_large = "UserDefault.xml is larger than 16 MiB, so it is not read";
+  const std::string too_much_markup = "UserDefault.xml holds more than " +
+                                      std::to_string(kMaxSettingsMarkup) +
+                                      " tags, attributes and other markup, so it is not read";
+  const std::string too_many_attributes = "UserDefault.xml has an element with more than " +
+                                          std::to_string(kMaxAttributesPerElement) +
+                                          " attributes, so it is not read";
+  const std::string too_many_references = "UserDefault.xml has character references (&#)";
   const std::string record = "<r><win32_app_new_version>1.0.4.0</win32_app_new_version></r>";
   const Case cases[] = {
       {"empty file", "", "UserDefault.xml cannot be parsed (XML_ERROR_EMPTY_DOCUMENT at line 0)"},
@@ -121,6 +188,22 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
        no_text.c_str()},
       {"a byte over the limit", record + std::string(kMaxSettingsBytes + 1 - record.size(), ' '),
        too_large.c_str()},
+      {"markup past its limit", UnderRoot(Repeat("<k/>", kMaxSettingsMarkup - 1)),
+       too_much_markup.c_str()},
+      {"attributes past the markup limit",
+       UnderRoot(Repeat(WithAttributes(1), (kMaxSettingsMarkup - 2) / 2) + "<k/>"),
+       too_much_markup.c_str()},
+      {"comments past the markup limit", UnderRoot(Repeat("<!---->", kMaxSettingsMarkup - 1)),
+       too_much_markup.c_str()},
+      {"declarations past the markup limit", Repeat("<?p?>", kMaxSettingsMarkup - 1) + record,
+       too_much_markup.c_str()},
+      {"an attribute past the limit on one element",
+       UnderRoot(WithAttributes(kMaxAttributesPerElement + 1)), too_many_attributes.c_str()},
+      {"character references past their limit",
+       UnderRoot("<k>" + UnendedReferences(MostUnendedReferences() + 1) + "</k>"),
+       too_many_references.c_str()},
+      {"nested deeper than the parser reads", UnderRoot(Repeat("<a>", 98) + Repeat("</a>", 98)),
+       "UserDefault.xml cannot be parsed (XML_ELEMENT_DEPTH_EXCEEDED at line 1)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,10 +231,11 @@ TEST_F(StoredVersionTest, ReadsOnlyFromTheWorkingDirectory) {
   EXPECT_EQ(ReadStoredVersion().version, "1.0.4.0");
 }
 
-// Up to the limit, however many other settings come first.
+// Up to the limit, however many other settings come first: 4 MiB of keys as
+// the game writes them, one element each.
 TEST_F(StoredVersionTest, FindsTheKeyAfterManyOtherSettings) {
   std::string file = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<userDefaultRoot>\n";
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; file.size() < (4u << 20); ++i) {
     file += "    <setting_" + std::to_string(i) + ">value &amp; " + std::to_string(i * 7) +
             "</setting_" + std::to_string(i) + ">\n";
   }
