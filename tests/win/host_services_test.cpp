@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,6 +46,63 @@ void WriteTruncatedGame(const fs::path& path) {
   std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(whole)), {});
   WriteFile(path, bytes.substr(0, 64 * 1024));
+}
+
+// The file offset of the data entry (RVA, size) of the version resource of
+// `game`, a PE file of this build's architecture.
+std::size_t VersionDataEntry(const std::string& game) {
+  const auto read = [&](auto& value, std::size_t offset) {
+    std::memcpy(&value, game.data() + offset, sizeof(value));
+  };
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS nt;
+  read(dos, 0);
+  read(nt, dos.e_lfanew);
+  const DWORD resources = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+  IMAGE_SECTION_HEADER section;
+  const std::size_t sections = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
+                               nt.FileHeader.SizeOfOptionalHeader;
+  for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+    read(section, sections + i * sizeof(section));
+    if (section.VirtualAddress == resources) break;
+  }
+  // The fake games have one resource: the first entry at each level leads to it.
+  DWORD offset = 0;
+  for (int level = 0; level < 3; ++level) {
+    IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
+    read(entry, section.PointerToRawData + offset + sizeof(IMAGE_RESOURCE_DIRECTORY));
+    offset = entry.OffsetToData & 0x7FFFFFFF;
+  }
+  return section.PointerToRawData + offset;
+}
+
+// Copies of a fake game whose resource directory gives its version data a
+// damaged place or size, as a crash mid-write, a bad disk or a hostile
+// build leaves it.
+void WriteDamagedGames(const fs::path& folder) {
+  std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
+  const std::string game((std::istreambuf_iterator<char>(whole)), {});
+  const std::size_t entry = VersionDataEntry(game);
+  const struct {
+    const char* name;
+    std::size_t field;
+    DWORD value;
+  } damages[] = {{"1 MiB.exe", 4, 1 << 20},
+                 {"2 GiB.exe", 4, 0x80000000},
+                 {"nowhere.exe", 0, 0x7FFF0000},
+                 {"40 bytes.exe", 4, 40}};
+  for (const auto& damage : damages) {
+    std::string bytes = game;
+    std::memcpy(&bytes[entry + damage.field], &damage.value, sizeof(damage.value));
+    WriteFile(folder / damage.name, bytes);
+  }
+}
+
+// Holds `path` open for writing, as a program writing it would, letting
+// others read it meanwhile.
+HANDLE HoldForWriting(const fs::path& path) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 class HostServicesTest : public ::testing::Test {
@@ -118,6 +176,10 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
   WriteFile(scratch_ / "text.exe", "This is not a program.\r\n");
   WriteFile(scratch_ / "empty.exe", "");
   WriteTruncatedGame(scratch_ / "truncated.exe");
+  WriteDamagedGames(scratch_);
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "held.exe");
+  const HANDLE held = HoldForWriting(scratch_ / "held.exe");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
   struct Case {
     PathString path;
@@ -135,8 +197,14 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
       {base + "empty.exe", ""},
       {base + "truncated.exe", ""},
       {base + "missing.exe", ""},
+      {base + "1 MiB.exe", ""},
+      {base + "2 GiB.exe", ""},
+      {base + "nowhere.exe", ""},
+      {base + "40 bytes.exe", ""},
+      {base + "held.exe", "1.0.3.0"},
   };
   for (const Case& c : cases) EXPECT_EQ(GetFileVersionString(c.path), c.version) << c.path;
+  CloseHandle(held);
 }
 
 TEST_F(HostServicesTest, DataDirectoryIsCreatedUnderLocalAppData) {
@@ -243,6 +311,10 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
 TEST_F(HostServicesTest, LauncherIsKnownByItsVersionResource) {
   fs::copy_file(FromUtf8(GetExeDirectory() + "host_services_tests.exe"), scratch_ / "Slots.exe");
   fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "Pelterin.exe");
+  WriteDamagedGames(scratch_);
+  fs::copy_file(scratch_ / "Slots.exe", scratch_ / "held.exe");
+  const HANDLE held = HoldForWriting(scratch_ / "held.exe");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
   struct Case {
     PathString path;
     bool is_launcher;
@@ -256,8 +328,14 @@ TEST_F(HostServicesTest, LauncherIsKnownByItsVersionResource) {
       {Utf8Path(FakeGame("fake_game_unversioned.exe")), false},
       {Utf8Path(FakeGame("fake_game_short_version.exe")), false},
       {base + "missing.exe", false},
+      {base + "held.exe", true},  // a copy being written
+      {base + "1 MiB.exe", false},
+      {base + "2 GiB.exe", false},
+      {base + "nowhere.exe", false},
+      {base + "40 bytes.exe", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsLauncherItself(c.path), c.is_launcher) << c.path;
+  CloseHandle(held);
 }
 
 // Only an answer of S_OK with an absolute path names the data folder's
@@ -325,8 +403,8 @@ TEST_F(HostServicesTest, SystemLibrariesComeFromTheSystemDirectoryOnly) {
     EXPECT_EQ(LoadSystemLibrary(name), nullptr);
     EXPECT_EQ(LoadSystemLibraryByPath(name), nullptr);
   }
-  EXPECT_NE(LoadSystemLibrary(L"version.dll"), nullptr);
-  EXPECT_NE(LoadSystemLibraryByPath(L"version.dll"), nullptr);
+  EXPECT_NE(LoadSystemLibrary(L"shell32.dll"), nullptr);
+  EXPECT_NE(LoadSystemLibraryByPath(L"shell32.dll"), nullptr);
   fs::current_path(original);
 }
 
