@@ -1,7 +1,6 @@
 #include "version_resource.h"
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <utility>
 
@@ -33,7 +32,8 @@ const std::size_t kFileVersionOffset = 8;
 // [begin, end).
 struct Block {
   std::size_t end;
-  std::u16string key;
+  std::size_t key;
+  std::size_t key_units;  // without the terminator
   std::size_t value;
   std::size_t value_size;  // in bytes, as much of it as the block holds
   std::size_t children;
@@ -45,13 +45,13 @@ std::optional<Block> ReadBlock(const unsigned char* data, std::size_t begin, std
   if (end - begin < kBlockHeaderSize) return std::nullopt;
   Block block;
   block.end = end;
-  std::size_t at = begin + kBlockHeaderSize;
+  block.key = begin + kBlockHeaderSize;
+  std::size_t at = block.key;
   for (;; at += 2) {
     if (end - at < 2) return std::nullopt;
-    const char16_t unit = Read16(data + at);
-    if (unit == 0) break;
-    block.key += unit;
+    if (Read16(data + at) == 0) break;
   }
+  block.key_units = (at - block.key) / 2;
   // A text value's length counts UTF-16 units, a binary one's bytes.
   const bool text = Read16(data + begin + 4) == 1;
   const std::size_t value_length = Read16(data + begin + 2) * (text ? 2u : 1u);
@@ -70,9 +70,7 @@ std::vector<Block> Children(const unsigned char* data, const Block& parent) {
   while (parent.end - at >= kBlockHeaderSize) {
     const std::size_t length = Read16(data + at);
     if (length < kBlockHeaderSize || length > parent.end - at) break;
-    if (std::optional<Block> child = ReadBlock(data, at, at + length)) {
-      children.push_back(std::move(*child));
-    }
+    if (std::optional<Block> child = ReadBlock(data, at, at + length)) children.push_back(*child);
     at = std::min(AlignTo4(at + length), parent.end);
   }
   return children;
@@ -80,32 +78,34 @@ std::vector<Block> Children(const unsigned char* data, const Block& parent) {
 
 // Keys compare as the version functions compare them: ASCII letters in
 // either case.
-bool SameKey(const std::u16string& key, const char* name) {
+bool SameKey(const unsigned char* data, const Block& block, const char* name) {
   std::size_t i = 0;
   for (; name[i]; ++i) {
-    if (i == key.size()) return false;
-    char16_t unit = key[i];
+    if (i == block.key_units) return false;
+    char16_t unit = Read16(data + block.key + 2 * i);
     if (unit >= u'A' && unit <= u'Z') unit = unit - u'A' + u'a';
     char letter = name[i];
     if (letter >= 'A' && letter <= 'Z') letter = letter - 'A' + 'a';
     if (unit != static_cast<unsigned char>(letter)) return false;
   }
-  return i == key.size();
+  return i == block.key_units;
 }
 
-const Block* FindChild(const std::vector<Block>& children, const char* key) {
+const Block* FindChild(const unsigned char* data, const std::vector<Block>& children,
+                       const char* key) {
   for (const Block& child : children) {
-    if (SameKey(child.key, key)) return &child;
+    if (SameKey(data, child, key)) return &child;
   }
   return nullptr;
 }
 
 // A string table's key, eight hex digits of language << 16 | code page, as
 // a number; nothing for any other key, which no language can name.
-std::optional<std::uint32_t> TableLanguage(const std::u16string& key) {
-  if (key.size() != 8) return std::nullopt;
+std::optional<std::uint32_t> TableLanguage(const unsigned char* data, const Block& table) {
+  if (table.key_units != 8) return std::nullopt;
   std::uint32_t id = 0;
-  for (char16_t unit : key) {
+  for (std::size_t i = 0; i < 8; ++i) {
+    const char16_t unit = Read16(data + table.key + 2 * i);
     const char16_t lower = unit | 0x20;
     int digit;
     if (unit >= u'0' && unit <= u'9') {
@@ -139,34 +139,41 @@ std::u16string TextValue(const unsigned char* data, const Block& string) {
 std::vector<std::u16string> ProgramNames(const unsigned char* data, const Block& root) {
   std::vector<std::u16string> names;
   const std::vector<Block> sections = Children(data, root);
-  const Block* string_file_info = FindChild(sections, "StringFileInfo");
-  const Block* var_file_info = FindChild(sections, "VarFileInfo");
+  const Block* string_file_info = FindChild(data, sections, "StringFileInfo");
+  const Block* var_file_info = FindChild(data, sections, "VarFileInfo");
   if (!string_file_info || !var_file_info) return names;
   const std::vector<Block> vars = Children(data, *var_file_info);
-  const Block* translation = FindChild(vars, "Translation");
+  const Block* translation = FindChild(data, vars, "Translation");
   if (!translation) return names;
 
-  // The first table of each language, as a lookup of a key finds it.
-  std::map<std::uint32_t, Block> tables;
-  for (Block& table : Children(data, *string_file_info)) {
-    if (std::optional<std::uint32_t> id = TableLanguage(table.key)) {
-      tables.emplace(*id, std::move(table));
+  struct Table {
+    std::uint32_t language;
+    const Block* block;
+  };
+  std::vector<Table> tables;
+  const std::vector<Block> table_blocks = Children(data, *string_file_info);
+  for (const Block& table : table_blocks) {
+    if (std::optional<std::uint32_t> language = TableLanguage(data, table)) {
+      tables.push_back({*language, &table});
     }
   }
   const std::size_t pairs_end = translation->value + translation->value_size / 4 * 4;
   for (std::size_t at = translation->value; at < pairs_end; at += 4) {
-    const std::uint32_t id = static_cast<std::uint32_t>(Read16(data + at)) << 16 |
-                             Read16(data + at + 2);
-    const auto table = tables.find(id);
-    if (table == tables.end()) continue;
-    const std::vector<Block> strings = Children(data, table->second);
+    const std::uint32_t language = static_cast<std::uint32_t>(Read16(data + at)) << 16 |
+                                   Read16(data + at + 2);
+    // The first table of the language, as a lookup of its key finds it;
+    // taken once, so that the names are never longer than the resource.
+    const auto table = std::find_if(tables.begin(), tables.end(),
+                                    [&](const Table& t) { return t.language == language; });
+    if (table == tables.end() || !table->block) continue;
+    const std::vector<Block> strings = Children(data, *table->block);
     for (const auto& [key, prefix] : {std::pair{"InternalName", u"InternalName="},
                                       std::pair{"OriginalFilename", u"OriginalFilename="}}) {
-      const Block* string = FindChild(strings, key);
+      const Block* string = FindChild(data, strings, key);
       const std::u16string value = string ? TextValue(data, *string) : std::u16string();
       if (!value.empty()) names.push_back(prefix + value);
     }
-    tables.erase(table);
+    table->block = nullptr;
   }
   return names;
 }
@@ -310,7 +317,7 @@ VersionResource ParseVersionResource(const unsigned char* data, std::size_t size
       size >= kBlockHeaderSize
           ? ReadBlock(data, 0, std::min<std::size_t>(Read16(data), size))
           : std::nullopt;
-  if (!root || !SameKey(root->key, "VS_VERSION_INFO")) return {};
+  if (!root || !SameKey(data, *root, "VS_VERSION_INFO")) return {};
   VersionResource resource;
   // A root value too short for the fixed record, or data that ends before
   // it does, leaves no version: nothing is read beyond the resource.
