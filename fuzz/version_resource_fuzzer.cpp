@@ -1,14 +1,10 @@
 // The version resource reader on arbitrary bytes, taken both as a whole PE
-// file and as a version block.
-//
-// Whatever the bytes, nothing may be read outside them (the sanitizers
-// watch the reads), and what comes out must be of the form the launcher
-// relies on: no version or four numbers, and names that are each one of
-// the two keys with a value.
+// file and as a version block. Whatever the bytes, nothing may be read
+// outside them (the sanitizers watch), each part of the file is read once,
+// and what comes out has the form the launcher relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -31,42 +27,31 @@ std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::s
   return count;
 }
 
-bool StartsWith(const std::u16string& text, const std::u16string& prefix) {
-  return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
+// No version or four numbers; each name one of the two keys with a value,
+// all of them together no longer than the data that holds them.
 void CheckForm(const VersionResource& resource, std::size_t data_size) {
-  if (!resource.version.empty()) {
-    std::size_t dots = 0;
-    for (char c : resource.version) {
-      CHECK((c >= '0' && c <= '9') || c == '.');
-      dots += c == '.';
-    }
-    CHECK(dots == 3);
-  }
+  CHECK(resource.version.empty() ||
+        resource.version.find_first_not_of("0123456789.") == std::string::npos);
   std::size_t units = 0;
   for (const std::u16string& name : resource.names) {
-    CHECK(StartsWith(name, u"InternalName=") || StartsWith(name, u"OriginalFilename="));
+    CHECK(name.rfind(u"InternalName=", 0) == 0 || name.rfind(u"OriginalFilename=", 0) == 0);
     CHECK(name.find(u'\0') == std::u16string::npos);
     units += name.size();
   }
-  // Each table gives its names once: together no longer than the data,
-  // which holds each value and each key beside it.
   CHECK(units * 2 <= data_size);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Copied, so that a read past the end of the block is a read past the
-  // end of its own allocation.
+  // A copy, so that a read past the block is one past its allocation.
   const std::vector<unsigned char> block(data, data + size);
   CheckForm(ParseVersionResource(block.data(), block.size()), size);
 
   Buffer file{data, size, 0};
   CheckForm(ReadVersionResource({ReadBuffer, &file}), kMaxVersionResourceSize);
-  // The headers, the section table, three directory levels, the data entry
-  // and the data, each read once, whatever offsets the file gives.
+  // The headers (four parts), three directory levels (a header and entries
+  // each), the data entry and the data.
   CHECK(file.reads <= 12);
   return 0;
 }

@@ -28,7 +28,7 @@ struct VersionResource {
   VersionString version;
   // "InternalName=<value>" and "OriginalFilename=<value>", in UTF-16, from
   // the string table of each language the Translation value lists, in that
-  // order, each at most once. Empty values are left out.
+  // order, each table at most once. Empty values are left out.
   std::vector<std::u16string> names;
 };
 

@@ -45,20 +45,15 @@ def truncated_game(version):
     return fake_game(version).read_bytes()[:64 * 1024]
 
 
-def misplaced_version_game(version, size=None, address=None):
+def misplaced_version_game(version, size):
     """A fake game whose resource directory gives its version data another
-    size or place, as a crash mid-write, a bad disk or a hostile build
-    leaves it."""
+    size, as a crash mid-write, a bad disk or a hostile build leaves it."""
     data = bytearray(fake_game(version).read_bytes())
-    pe = pefile.PE(data=bytes(data), fast_load=True)
-    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    pe = pefile.PE(data=bytes(data))
     (versions,) = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
                    if entry.id == pefile.RESOURCE_TYPE["RT_VERSION"]]
     entry = versions.directory.entries[0].directory.entries[0].data.struct
-    if address is not None:
-        struct.pack_into("<I", data, entry.get_file_offset(), address)
-    if size is not None:
-        struct.pack_into("<I", data, entry.get_file_offset() + 4, size)
+    struct.pack_into("<I", data, entry.get_file_offset() + 4, size)
     return bytes(data)
 
 

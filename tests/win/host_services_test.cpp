@@ -49,31 +49,17 @@ void WriteTruncatedGame(const fs::path& path) {
 }
 
 // The file offset of the data entry (RVA, size) of the version resource of
-// `game`, a PE file of this build's architecture.
+// `game`, a fake game: in its resource section, the size of its one
+// resource, then a code page and a reserved field of 0.
 std::size_t VersionDataEntry(const std::string& game) {
-  const auto read = [&](auto& value, std::size_t offset) {
-    std::memcpy(&value, game.data() + offset, sizeof(value));
-  };
-  IMAGE_DOS_HEADER dos;
-  IMAGE_NT_HEADERS nt;
-  read(dos, 0);
-  read(nt, dos.e_lfanew);
-  const DWORD resources = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
-  IMAGE_SECTION_HEADER section;
-  const std::size_t sections = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
-                               nt.FileHeader.SizeOfOptionalHeader;
-  for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
-    read(section, sections + i * sizeof(section));
-    if (section.VirtualAddress == resources) break;
-  }
-  // The fake games have one resource: the first entry at each level leads to it.
-  DWORD offset = 0;
-  for (int level = 0; level < 3; ++level) {
-    IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
-    read(entry, section.PointerToRawData + offset + sizeof(IMAGE_RESOURCE_DIRECTORY));
-    offset = entry.OffsetToData & 0x7FFFFFFF;
-  }
-  return section.PointerToRawData + offset;
+  DWORD raw_data = 0;
+  std::memcpy(&raw_data, &game[game.find(std::string(".rsrc\0\0\0", 8)) + 20], sizeof(raw_data));
+  const std::wstring key = L"VS_VERSION_INFO";
+  const std::size_t block =
+      game.find(std::string(reinterpret_cast<const char*>(key.data()), key.size() * 2), raw_data);
+  DWORD entry[3] = {};
+  std::memcpy(entry, &game[block - 6], sizeof(WORD));  // its wLength
+  return game.find(std::string(reinterpret_cast<const char*>(entry), sizeof(entry)), raw_data) - 4;
 }
 
 // Copies of a fake game whose resource directory gives its version data a
