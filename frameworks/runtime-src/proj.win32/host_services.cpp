@@ -92,8 +92,8 @@ std::wstring ModuleFileName() {
   }
 }
 
-// Reads at `offset` of the file whose handle `context` is, without moving
-// a file position that anyone else relies on.
+// Reads up to `size` bytes at `offset` of the open file `context`: one
+// positioned read, so that no seek before it can fail unnoticed.
 std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
   OVERLAPPED position = {};
   position.Offset = static_cast<DWORD>(offset);
