@@ -13,12 +13,14 @@ hidden window and the error box.
 """
 import os
 import random
-import re
 import shutil
+import struct
 import subprocess
 import time
 import unittest
 from pathlib import Path
+
+import pefile
 
 from wine_tree import (SETTINGS, TRACE_CHANNEL, WINE_RUN, download_path, local_app_data,
                        read_records, set_local_app_data, trace_lines, wine, wine_path,
@@ -41,6 +43,18 @@ def truncated_game(version):
     written: its headers survive; its resources, which lie further on in
     both architectures' builds, do not."""
     return fake_game(version).read_bytes()[:64 * 1024]
+
+
+def misplaced_version_game(version, size):
+    """A fake game whose resource directory gives its version data another
+    size, as a crash mid-write, a bad disk or a hostile build leaves it."""
+    data = bytearray(fake_game(version).read_bytes())
+    pe = pefile.PE(data=bytes(data))
+    (versions,) = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                   if entry.id == pefile.RESOURCE_TYPE["RT_VERSION"]]
+    entry = versions.directory.entries[0].directory.entries[0].data.struct
+    struct.pack_into("<I", data, entry.get_file_offset() + 4, size)
+    return bytes(data)
 
 
 class Run:
@@ -89,13 +103,16 @@ class LauncherTestCase(unittest.TestCase):
             shutil.copy(fake_game(version), folder / "Slots.exe")
         return folder
 
-    def lay_download(self, version, base=None, damaged=False, launcher=False):
+    def lay_download(self, version, base=None, damaged=False, launcher=False, misplaced=False):
         """The download of `version`: its fake game, cut short if `damaged`,
-        or a copy of the launcher in its place."""
+        its version data misplaced if `misplaced`, or a copy of the launcher
+        in its place."""
         game = download_path(base or self.local_app_data / "Orvellane", version)
         game.parent.mkdir(parents=True, exist_ok=True)
         if damaged:
             game.write_bytes(truncated_game(version))
+        elif misplaced:
+            game.write_bytes(misplaced_version_game(version, size=1 << 20))
         else:
             shutil.copy(PELTERIN if launcher else fake_game(version), game)
         return game
@@ -183,6 +200,8 @@ class ChoosingTheGameTest(LauncherTestCase):
             ("1.0.3.0", "1.0.4.0", [], "installed"),  # download missing
             ("1.0.3.0", "1.0.4.0", ["1.0.4.0 damaged"], "installed"),  # cannot start
             ("1.0.3.0", "1.0.4.0", ["1.0.4.0 launcher"], "installed"),  # the launcher itself
+            # Its names cannot be read, so it is not the launcher: it starts.
+            ("1.0.3.0", "1.0.4.0", ["1.0.4.0 misplaced"], "1.0.4.0"),
         ]
         for installed, stored, downloads, expected in cases:
             with self.subTest(installed=installed, stored=stored, downloads=downloads):
@@ -192,7 +211,8 @@ class ChoosingTheGameTest(LauncherTestCase):
                 self.write_settings(self.install, stored)
                 for download in downloads:
                     self.lay_download(download.split()[0], damaged="damaged" in download,
-                                      launcher="launcher" in download)
+                                      launcher="launcher" in download,
+                                      misplaced="misplaced" in download)
                 exe = (self.install / "Slots.exe" if expected == "installed"
                        else download_path(self.local_app_data / "Orvellane", expected))
                 self.assertStartedOnly(self.run_launcher(), exe)
@@ -547,8 +567,11 @@ class ErrorBoxTest(LauncherTestCase):
         def truncated(folder):
             (folder / "Slots.exe").write_bytes(truncated_game("1.0.3.0"))
 
+        def version_data_of_1_mib(folder):
+            (folder / "Slots.exe").write_bytes(misplaced_version_game("1.0.3.0", size=1 << 20))
+
         for make_game in (unversioned, missing, folder_named_slots, text_file, empty_file,
-                          truncated):
+                          truncated, version_data_of_1_mib):
             with self.subTest(make_game.__name__):
                 shutil.rmtree(self.install, ignore_errors=True)
                 self.lay_install(None)

@@ -9,9 +9,10 @@ amd64 (x86-64); every other rule is the same for both. Further arguments go to
 unittest (e.g. -v, -k dialog).
 
 Some of what is checked here cannot be seen from a run under Wine at all:
-Wine's own user32 already loads version.dll, so a launcher that imported it
-statically (and would therefore pick up a planted copy from its own folder on
-Windows) behaves no differently there. The import table is the proof.
+Wine prefers its own shell32.dll to a copy beside the program, so a launcher
+that imported it statically (and would therefore pick up a planted copy from
+its own folder on Windows) behaves no differently there. The import table is
+the proof.
 """
 
 import hashlib
@@ -69,11 +70,12 @@ SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
 ALLOWED_IMPORTS = ("kernel32.dll", "user32.dll", "msvcrt.dll")
 ALLOWED_IMPORT_PREFIXES = ("api-ms-win-crt-",)
 
-# version.dll and shell32.dll are loaded at run time from the system directory
+# shell32.dll and ole32.dll are loaded at run time from the system directory
 # only; a static (or delay-load) import would be resolved through the normal
-# search order, which starts at the application's folder. The MinGW runtime
-# DLLs must not be needed at all: the runtime is linked statically.
-FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "libstdc++",
+# search order, which starts at the application's folder. version.dll is not
+# needed at all: the launcher reads version resources itself. Nor are the
+# MinGW runtime DLLs: the runtime is linked statically.
+FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "ole32.dll", "libstdc++",
                              "libgcc", "libwinpthread")
 
 # Functions that must not be in the import tables, each with the reason.
@@ -314,6 +316,15 @@ class ImportTest(unittest.TestCase):
             with self.subTest(dll=name):
                 self.assertFalse(name.lower().startswith(FORBIDDEN_IMPORT_PREFIXES),
                                  "%s must not be in the import tables" % name)
+
+    def test_names_neither_version_dll_nor_its_functions(self):
+        # Version resources are read by the launcher's own code: the system's
+        # version functions trust the sizes a damaged file gives them.
+        data = bytes(pe.__data__).lower()
+        for name in ("version.dll", "getfileversioninfo", "verqueryvalue"):
+            for encoding in ("ascii", "utf-16-le"):
+                with self.subTest(name=name, encoding=encoding):
+                    self.assertNotIn(name.encode(encoding), data)
 
     def test_imports_none_of_the_functions_it_must_not(self):
         for name, functions in imported_dlls():

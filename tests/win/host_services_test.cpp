@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,6 +46,49 @@ void WriteTruncatedGame(const fs::path& path) {
   std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(whole)), {});
   WriteFile(path, bytes.substr(0, 64 * 1024));
+}
+
+// The file offset of the data entry (RVA, size) of the version resource of
+// `game`, a fake game: in its resource section, the size of its one
+// resource, then a code page and a reserved field of 0.
+std::size_t VersionDataEntry(const std::string& game) {
+  DWORD raw_data = 0;
+  std::memcpy(&raw_data, &game[game.find(std::string(".rsrc\0\0\0", 8)) + 20], sizeof(raw_data));
+  const std::wstring key = L"VS_VERSION_INFO";
+  const std::size_t block =
+      game.find(std::string(reinterpret_cast<const char*>(key.data()), key.size() * 2), raw_data);
+  DWORD entry[3] = {};
+  std::memcpy(entry, &game[block - 6], sizeof(WORD));  // its wLength
+  return game.find(std::string(reinterpret_cast<const char*>(entry), sizeof(entry)), raw_data) - 4;
+}
+
+// Copies of a fake game whose resource directory gives its version data a
+// damaged place or size, as a crash mid-write, a bad disk or a hostile
+// build leaves it.
+void WriteDamagedGames(const fs::path& folder) {
+  std::ifstream whole(FakeGame("fake_game_1.0.3.0.exe"), std::ios::binary);
+  const std::string game((std::istreambuf_iterator<char>(whole)), {});
+  const std::size_t entry = VersionDataEntry(game);
+  const struct {
+    const char* name;
+    std::size_t field;
+    DWORD value;
+  } damages[] = {{"1 MiB.exe", 4, 1 << 20},
+                 {"2 GiB.exe", 4, 0x80000000},
+                 {"nowhere.exe", 0, 0x7FFF0000},
+                 {"40 bytes.exe", 4, 40}};
+  for (const auto& damage : damages) {
+    std::string bytes = game;
+    std::memcpy(&bytes[entry + damage.field], &damage.value, sizeof(damage.value));
+    WriteFile(folder / damage.name, bytes);
+  }
+}
+
+// Holds `path` open for writing, as a program writing it would, letting
+// others read it meanwhile.
+HANDLE HoldForWriting(const fs::path& path) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 class HostServicesTest : public ::testing::Test {
@@ -130,6 +174,10 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
   WriteFile(scratch_ / "text.exe", "This is not a program.\r\n");
   WriteFile(scratch_ / "empty.exe", "");
   WriteTruncatedGame(scratch_ / "truncated.exe");
+  WriteDamagedGames(scratch_);
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "held.exe");
+  const HANDLE held = HoldForWriting(scratch_ / "held.exe");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
   struct Case {
     PathString path;
@@ -147,8 +195,14 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
       {base + "empty.exe", ""},
       {base + "truncated.exe", ""},
       {base + "missing.exe", ""},
+      {base + "1 MiB.exe", ""},
+      {base + "2 GiB.exe", ""},
+      {base + "nowhere.exe", ""},
+      {base + "40 bytes.exe", ""},
+      {base + "held.exe", "1.0.3.0"},
   };
   for (const Case& c : cases) EXPECT_EQ(GetFileVersionString(c.path), c.version) << c.path;
+  CloseHandle(held);
 }
 
 TEST_F(HostServicesTest, DataDirectoryIsCreatedUnderLocalAppData) {
@@ -255,6 +309,10 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
 TEST_F(HostServicesTest, LauncherIsKnownByItsVersionResource) {
   fs::copy_file(FromUtf8(GetExeDirectory() + "host_services_tests.exe"), scratch_ / "Slots.exe");
   fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "Pelterin.exe");
+  WriteDamagedGames(scratch_);
+  fs::copy_file(scratch_ / "Slots.exe", scratch_ / "held.exe");
+  const HANDLE held = HoldForWriting(scratch_ / "held.exe");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
   struct Case {
     PathString path;
     bool is_launcher;
@@ -268,8 +326,14 @@ TEST_F(HostServicesTest, LauncherIsKnownByItsVersionResource) {
       {Utf8Path(FakeGame("fake_game_unversioned.exe")), false},
       {Utf8Path(FakeGame("fake_game_short_version.exe")), false},
       {base + "missing.exe", false},
+      {base + "held.exe", true},  // a copy being written
+      {base + "1 MiB.exe", false},
+      {base + "2 GiB.exe", false},
+      {base + "nowhere.exe", false},
+      {base + "40 bytes.exe", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsLauncherItself(c.path), c.is_launcher) << c.path;
+  CloseHandle(held);
 }
 
 // Only an answer of S_OK with an absolute path names the data folder's
@@ -337,8 +401,8 @@ TEST_F(HostServicesTest, SystemLibrariesComeFromTheSystemDirectoryOnly) {
     EXPECT_EQ(LoadSystemLibrary(name), nullptr);
     EXPECT_EQ(LoadSystemLibraryByPath(name), nullptr);
   }
-  EXPECT_NE(LoadSystemLibrary(L"version.dll"), nullptr);
-  EXPECT_NE(LoadSystemLibraryByPath(L"version.dll"), nullptr);
+  EXPECT_NE(LoadSystemLibrary(L"shell32.dll"), nullptr);
+  EXPECT_NE(LoadSystemLibraryByPath(L"shell32.dll"), nullptr);
   fs::current_path(original);
 }
 

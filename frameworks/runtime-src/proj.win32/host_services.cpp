@@ -14,7 +14,7 @@
 #include "shell_folder.h"
 #include "system_library.h"
 #include "utf_conversion.h"
-#include "version.h"
+#include "version_resource.h"
 #include "windows_path.h"
 
 namespace {
@@ -29,9 +29,6 @@ const DWORD kMaxPathUnits = 32768;
 
 using SHGetFolderPathWFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using SHCreateDirectoryExWFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
-using GetFileVersionInfoSizeWFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-using GetFileVersionInfoWFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-using VerQueryValueWFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 using ShellExecuteExWFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
 using CoUninitializeFunction = void(WINAPI*)();
@@ -95,70 +92,41 @@ std::wstring ModuleFileName() {
   }
 }
 
-// The file's version resource, as the version functions read it; empty when
-// it has none or it cannot be read.
-std::vector<unsigned char> ReadVersionResource(const std::wstring& path) {
-  const auto get_size = GetSystemFunctionAs<GetFileVersionInfoSizeWFunction>(
-      L"version.dll", "GetFileVersionInfoSizeW");
-  const auto get_info =
-      GetSystemFunctionAs<GetFileVersionInfoWFunction>(L"version.dll", "GetFileVersionInfoW");
-  if (!get_size || !get_info) return {};
-  DWORD unused = 0;
-  const DWORD size = get_size(path.c_str(), &unused);
-  if (size == 0) return {};
-  std::vector<unsigned char> resource(size);
-  if (!get_info(path.c_str(), 0, size, resource.data())) return {};
-  return resource;
-}
-
-// The value at `name` in a version resource, with its length in the units
-// of that value; null when it is not there.
-const void* QueryVersionValue(const std::vector<unsigned char>& resource, const std::wstring& name,
-                              UINT* length) {
-  const auto query_value =
-      GetSystemFunctionAs<VerQueryValueWFunction>(L"version.dll", "VerQueryValueW");
-  void* value = nullptr;
-  *length = 0;
-  if (resource.empty() || !query_value ||
-      !query_value(resource.data(), name.c_str(), &value, length)) {
-    return nullptr;
+// Reads up to `size` bytes at `offset` of the open file `context`: one
+// positioned read, so that no seek before it can fail unnoticed.
+std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
+  OVERLAPPED position = {};
+  position.Offset = static_cast<DWORD>(offset);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (size > MAXDWORD ||
+      !ReadFile(static_cast<HANDLE>(context), buffer, static_cast<DWORD>(size), &read, &position)) {
+    return 0;
   }
-  return value;
+  return std::min<std::size_t>(read, size);
 }
 
-// The version resource of a loaded image (null: the launcher's own), copied
-// so that the version functions work on it as on one that
-// GetFileVersionInfoW read; empty when there is none.
-std::vector<unsigned char> ImageVersionResource(HMODULE image) {
-  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-  HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
+// The file's version resource, read from the file itself a part at a time:
+// the version functions would trust the sizes the file gives, and fault on
+// a damaged one. Other programs may hold the file open, to write it too.
+VersionResource FileVersionResource(const PathString& path) {
+  HANDLE file = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  ScopedHandle closer(file);
+  // Only a file on disk: a read from a pipe or a device could wait for ever.
+  if (GetFileType(file) != FILE_TYPE_DISK) return {};
+  return ReadVersionResource({ReadFileBytes, file});
+}
+
+// The names the launcher's own version resource gives it, from its image.
+std::vector<std::u16string> OwnProgramNames() {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
   const auto* data = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
   if (!data) return {};
-  return std::vector<unsigned char>(data, data + SizeofResource(image, found));
-}
-
-// What a version resource calls its program, in each language it carries:
-// its InternalName and its OriginalFilename, each prefixed with its key.
-std::vector<std::wstring> ProgramNames(const std::vector<unsigned char>& resource) {
-  UINT size = 0;
-  const auto* languages = static_cast<const WORD*>(
-      QueryVersionValue(resource, L"\\VarFileInfo\\Translation", &size));
-  std::vector<std::wstring> names;
-  // Each entry is a language and a code page, which name a string table.
-  for (UINT i = 0; languages && i + 1 < size / sizeof(WORD); i += 2) {
-    wchar_t table[9] = {};
-    const DWORD id = static_cast<DWORD>(languages[i]) << 16 | languages[i + 1];
-    for (int digit = 0; digit < 8; ++digit) {
-      table[digit] = L"0123456789abcdef"[id >> (28 - 4 * digit) & 0xF];
-    }
-    for (const wchar_t* key : {L"InternalName", L"OriginalFilename"}) {
-      UINT length = 0;
-      const auto* name = static_cast<const wchar_t*>(QueryVersionValue(
-          resource, std::wstring(L"\\StringFileInfo\\") + table + L"\\" + key, &length));
-      if (name && length > 0 && *name) names.push_back(std::wstring(key) + L"=" + name);
-    }
-  }
-  return names;
+  return ParseVersionResource(data, SizeofResource(nullptr, found)).names;
 }
 
 }  // namespace
@@ -200,26 +168,17 @@ bool IsFileExist(const PathString& path) {
 }
 
 VersionString GetFileVersionString(const PathString& path) {
-  const std::vector<unsigned char> resource = ReadVersionResource(WindowsPath(path));
-  UINT length = 0;
-  const auto* info =
-      static_cast<const VS_FIXEDFILEINFO*>(QueryVersionValue(resource, L"\\", &length));
-  // A damaged resource can have a root value shorter than the record.
-  if (!info || length < sizeof(VS_FIXEDFILEINFO)) return {};
-  return FormatFileVersion(info->dwFileVersionMS, info->dwFileVersionLS);
+  return FileVersionResource(path).version;
 }
 
 bool IsLauncherItself(const PathString& path) {
   // Any name the launcher's own resource gives it, found in the file's. A
   // copy, a link or the very file carry the same resource; a game's names
-  // its own program. The file is mapped once, as data: nothing in it runs,
-  // and the version functions would map it twice.
-  HMODULE file = LoadLibraryExW(WindowsPath(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!file) return false;
-  const std::vector<std::wstring> names = ProgramNames(ImageVersionResource(file));
-  FreeLibrary(file);
-  const std::vector<std::wstring> own = ProgramNames(ImageVersionResource(nullptr));
-  for (const std::wstring& name : names) {
+  // its own program. A file whose names cannot be read is not the launcher.
+  const std::vector<std::u16string> names = FileVersionResource(path).names;
+  if (names.empty()) return false;
+  const std::vector<std::u16string> own = OwnProgramNames();
+  for (const std::u16string& name : names) {
     if (std::find(own.begin(), own.end(), name) != own.end()) return true;
   }
   return false;

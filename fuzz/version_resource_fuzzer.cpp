@@ -1,0 +1,57 @@
+// The version resource reader on arbitrary bytes, taken both as a whole PE
+// file and as a version block. Whatever the bytes, nothing may be read
+// outside them (the sanitizers watch), each part of the file is read once,
+// and what comes out has the form the launcher relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "version_resource.h"
+
+namespace {
+
+struct Buffer {
+  const std::uint8_t* data;
+  std::size_t size;
+  int reads;
+};
+
+std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
+  auto& file = *static_cast<Buffer*>(context);
+  ++file.reads;
+  if (offset >= file.size) return 0;
+  const std::size_t count = std::min<std::size_t>(size, file.size - offset);
+  std::memcpy(buffer, file.data + offset, count);
+  return count;
+}
+
+// No version or four numbers; each name one of the two keys with a value,
+// all of them together no longer than the data that holds them.
+void CheckForm(const VersionResource& resource, std::size_t data_size) {
+  CHECK(resource.version.empty() ||
+        resource.version.find_first_not_of("0123456789.") == std::string::npos);
+  std::size_t units = 0;
+  for (const std::u16string& name : resource.names) {
+    CHECK(name.rfind(u"InternalName=", 0) == 0 || name.rfind(u"OriginalFilename=", 0) == 0);
+    CHECK(name.find(u'\0') == std::u16string::npos);
+    units += name.size();
+  }
+  CHECK(units * 2 <= data_size);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // A copy, so that a read past the block is one past its allocation.
+  const std::vector<unsigned char> block(data, data + size);
+  CheckForm(ParseVersionResource(block.data(), block.size()), size);
+
+  Buffer file{data, size, 0};
+  CheckForm(ReadVersionResource({ReadBuffer, &file}), kMaxVersionResourceSize);
+  // The headers (four parts), three directory levels (a header and entries
+  // each), the data entry and the data.
+  CHECK(file.reads <= 12);
+  return 0;
+}
