@@ -18,8 +18,9 @@
 // download inside the download tree, never start a file that is the
 // launcher itself, use the consent prompt only for the installed game when
 // it just needed it, try the installed game after a download that failed
-// to start (or needed administrator rights) and nothing else, stop at a declined start, and show one box
-// exactly when the installed game is unusable or the last start failed.
+// to start (or needed administrator rights) and nothing else, stop at a
+// declined start, and show one box exactly when the installed game is
+// unusable or the last start failed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

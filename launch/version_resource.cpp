@@ -229,7 +229,8 @@ bool ReadAtAddress(const PeFile& pe, std::uint64_t rva, std::size_t size,
 // with a resource directory.
 bool ReadHeaders(PeFile& pe) {
   std::vector<unsigned char> bytes;
-  if (!ReadExactly(pe.file, 0, kNewHeaderOffsetAt + 4, bytes) || Read16(&bytes[0]) != kDosSignature) {
+  if (!ReadExactly(pe.file, 0, kNewHeaderOffsetAt + 4, bytes) ||
+      Read16(&bytes[0]) != kDosSignature) {
     return false;
   }
   const std::uint64_t headers = Read32(&bytes[kNewHeaderOffsetAt]);
@@ -279,8 +280,8 @@ std::optional<std::uint32_t> DirectoryEntry(const PeFile& pe, std::uint64_t offs
   // Entries with ids follow the named ones.
   const std::size_t first = id ? named : 0;
   const std::size_t count = id ? numbered : std::min<std::size_t>(named + numbered, 1);
-  if (count == 0 || !ReadAtAddress(pe, directory + kDirectoryHeaderSize + first * kDirectoryEntrySize,
-                                   count * kDirectoryEntrySize, bytes)) {
+  const std::uint64_t entries = directory + kDirectoryHeaderSize + first * kDirectoryEntrySize;
+  if (count == 0 || !ReadAtAddress(pe, entries, count * kDirectoryEntrySize, bytes)) {
     return std::nullopt;
   }
   for (std::size_t i = 0; i < count; ++i) {
