@@ -32,13 +32,15 @@ std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::s
 void CheckForm(const VersionResource& resource, std::size_t data_size) {
   CHECK(resource.version.empty() ||
         resource.version.find_first_not_of("0123456789.") == std::string::npos);
-  std::size_t units = 0;
-  for (const std::u16string& name : resource.names) {
-    CHECK(name.rfind(u"InternalName=", 0) == 0 || name.rfind(u"OriginalFilename=", 0) == 0);
-    CHECK(name.find(u'\0') == std::u16string::npos);
-    units += name.size();
+  // In UTF-8 a name takes at most three bytes for each UTF-16 unit of its
+  // value, and one for each of its key's.
+  std::size_t bytes = 0;
+  for (const std::string& name : resource.names) {
+    CHECK(name.rfind("InternalName=", 0) == 0 || name.rfind("OriginalFilename=", 0) == 0);
+    CHECK(name.find('\0') == std::string::npos);
+    bytes += name.size();
   }
-  CHECK(units * 2 <= data_size);
+  CHECK(bytes * 2 <= data_size * 3);
 }
 
 }  // namespace

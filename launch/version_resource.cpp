@@ -120,15 +120,35 @@ std::optional<std::uint32_t> TableLanguage(const unsigned char* data, const Bloc
   return id;
 }
 
-// A string's value, up to its terminator; one without a terminator ends with
-// its block. A value of length zero is no value, whatever follows the key.
-std::u16string TextValue(const unsigned char* data, const Block& string) {
-  std::u16string value;
+// `code` appended to `text` in UTF-8.
+void AppendUtf8(std::string& text, std::uint32_t code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+    return;
+  }
+  // The lead byte tells how many bytes of six bits each follow it.
+  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  const int tail = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  text += static_cast<char>(kLead[tail] | code >> 6 * tail);
+  for (int i = tail - 1; i >= 0; --i) text += static_cast<char>(0x80 | (code >> 6 * i & 0x3F));
+}
+
+// A string's value in UTF-8, up to its terminator; one without a terminator
+// ends with its block. A value of length zero is no value, whatever follows
+// the key. A surrogate without its other half is kept as it is (as three
+// bytes), so that two different values never read alike.
+std::string TextValue(const unsigned char* data, const Block& string) {
+  std::string value;
   if (string.value_size == 0) return value;
   for (std::size_t at = string.value; string.end - at >= 2; at += 2) {
-    const char16_t unit = Read16(data + at);
-    if (unit == 0) break;
-    value += unit;
+    std::uint32_t code = Read16(data + at);
+    if (code == 0) break;
+    const std::uint32_t next = string.end - at >= 4 ? Read16(data + at + 2) : 0;
+    if (code >= 0xD800 && code < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+      at += 2;
+    }
+    AppendUtf8(value, code);
   }
   return value;
 }
@@ -136,8 +156,8 @@ std::u16string TextValue(const unsigned char* data, const Block& string) {
 // InternalName and OriginalFilename, with their keys, from the string table
 // of each language the Translation value lists. A language listed twice
 // adds nothing the first did not: the names are only looked for.
-std::vector<std::u16string> ProgramNames(const unsigned char* data, const Block& root) {
-  std::vector<std::u16string> names;
+std::vector<std::string> ProgramNames(const unsigned char* data, const Block& root) {
+  std::vector<std::string> names;
   const std::vector<Block> sections = Children(data, root);
   const Block* string_file_info = FindChild(data, sections, "StringFileInfo");
   const Block* var_file_info = FindChild(data, sections, "VarFileInfo");
@@ -167,11 +187,10 @@ std::vector<std::u16string> ProgramNames(const unsigned char* data, const Block&
                                     [&](const Table& t) { return t.language == language; });
     if (table == tables.end() || !table->block) continue;
     const std::vector<Block> strings = Children(data, *table->block);
-    for (const auto& [key, prefix] : {std::pair{"InternalName", u"InternalName="},
-                                      std::pair{"OriginalFilename", u"OriginalFilename="}}) {
+    for (const char* key : {"InternalName", "OriginalFilename"}) {
       const Block* string = FindChild(data, strings, key);
-      const std::u16string value = string ? TextValue(data, *string) : std::u16string();
-      if (!value.empty()) names.push_back(prefix + value);
+      const std::string value = string ? TextValue(data, *string) : std::string();
+      if (!value.empty()) names.push_back(key + ("=" + value));
     }
     table->block = nullptr;
   }

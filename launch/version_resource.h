@@ -26,10 +26,10 @@ struct VersionResource {
   // FormatFileVersion of the fixed record's file version; empty when the
   // resource has no complete fixed record.
   VersionString version;
-  // "InternalName=<value>" and "OriginalFilename=<value>", in UTF-16, from
+  // "InternalName=<value>" and "OriginalFilename=<value>", in UTF-8, from
   // the string table of each language the Translation value lists, in that
   // order, each table at most once. Empty values are left out.
-  std::vector<std::u16string> names;
+  std::vector<std::string> names;
 };
 
 // The longest version resource there can be: its length is a 16-bit field.

@@ -88,6 +88,16 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"Translation longer than the block", launcher, block(u"Translation", 2, 0xFFFF), whole},
       {"Translation naming no table", launcher, block(u"Translation", 32, 0x407), "1.0.0.0"},
       {"table key in capitals", launcher, block(u"080404b0", 18, u'B'), whole},
+      {"a name beyond ASCII, in UTF-8", launcher, block(u"InternalName", 32, u'\u00e9'),
+       "1.0.0.0 InternalName=\u00e9elterin OriginalFilename=Pelterin.exe"},
+      {"a surrogate pair, as one character", launcher,
+       [](std::string& bytes) {
+         Set16(bytes, BlockAt(bytes, u"InternalName") + 32, 0xD83D);
+         Set16(bytes, BlockAt(bytes, u"InternalName") + 34, 0xDE00);
+       },
+       "1.0.0.0 InternalName=\U0001F600lterin OriginalFilename=Pelterin.exe"},
+      {"half a surrogate pair, kept", launcher, block(u"InternalName", 32, 0xD800),
+       "1.0.0.0 InternalName=\xed\xa0\x80" "elterin OriginalFilename=Pelterin.exe"},
       {"string without a terminator", launcher, block(u"InternalName", 0, 46),
        "1.0.0.0 InternalName=Pelteri"},  // and the walk ends after it
       {"key without a terminator", launcher, [](std::string& bytes) { bytes.resize(36); }, ""},
@@ -107,7 +117,7 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
                                          ? ParseVersionResource(bytes.data(), bytes.size())
                                          : ReadVersionResource({ReadBuffer, &bytes});
     std::string read = resource.version;
-    for (const std::u16string& name : resource.names) read += " " + std::string(name.begin(), name.end());
+    for (const std::string& name : resource.names) read += " " + name;
     EXPECT_EQ(read, c.read) << c.seed << ": " << c.damage;
   }
 }

@@ -121,7 +121,7 @@ VersionResource FileVersionResource(const PathString& path) {
 }
 
 // The names the launcher's own version resource gives it, from its image.
-std::vector<std::u16string> OwnProgramNames() {
+std::vector<std::string> OwnProgramNames() {
   HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
   HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
   const auto* data = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
@@ -175,10 +175,10 @@ bool IsLauncherItself(const PathString& path) {
   // Any name the launcher's own resource gives it, found in the file's. A
   // copy, a link or the very file carry the same resource; a game's names
   // its own program. A file whose names cannot be read is not the launcher.
-  const std::vector<std::u16string> names = FileVersionResource(path).names;
+  const std::vector<std::string> names = FileVersionResource(path).names;
   if (names.empty()) return false;
-  const std::vector<std::u16string> own = OwnProgramNames();
-  for (const std::u16string& name : names) {
+  const std::vector<std::string> own = OwnProgramNames();
+  for (const std::string& name : names) {
     if (std::find(own.begin(), own.end(), name) != own.end()) return true;
   }
   return false;
