@@ -130,10 +130,10 @@ StoredRecord ReadStoredVersion() {
   }
   // One byte more than the limit tells a file that is larger.
   std::string bytes;
-  if (!ReadUpTo(file.get(), static_cast<std::size_t>(kMaxSettingsBytes) + 1, &bytes)) {
+  if (!ReadUpTo(file.get(), kMaxSettingsBytes + 1, &bytes)) {
     return {{}, "UserDefault.xml in the working directory cannot be read"};
   }
-  if (bytes.size() > static_cast<std::size_t>(kMaxSettingsBytes)) {
+  if (bytes.size() > kMaxSettingsBytes) {
     return {{}, "UserDefault.xml is larger than " + std::to_string(kMaxSettingsBytes >> 20) +
                     " MiB, so it is not read"};
   }

@@ -17,7 +17,7 @@
 // Larger files are not read. 16 MiB of plain text, or of settings as the
 // game writes them, read in a quarter of a second at most under Wine; the
 // other limits decide for files dense with markup.
-const long kMaxSettingsBytes = 16L << 20;
+const std::size_t kMaxSettingsBytes = 16u << 20;
 
 // Tags, attributes, comments, CDATA sections, processing instructions and
 // declarations in all. The parser builds a node for each (and one for each
