@@ -1,7 +1,9 @@
 // The version resource reader on arbitrary bytes, taken both as a whole PE
-// file and as a version block. Whatever the bytes, nothing may be read
-// outside them (the sanitizers watch), each part of the file is read once,
-// and what comes out has the form the launcher relies on.
+// file (for a user of the language its last two bytes name) and as a
+// version block. Whatever the bytes, nothing may be read outside them (the
+// sanitizers watch), no more is asked of the file than the largest headers,
+// section table, three directory levels and version block can take, and
+// what comes out has the form the launcher relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,12 +17,17 @@ namespace {
 struct Buffer {
   const std::uint8_t* data;
   std::size_t size;
-  int reads;
+  std::uint64_t asked;
 };
+
+// The file header and 65,535 bytes of optional header; 65,535 section
+// headers; three directories of 131,070 entries; a data entry and the data.
+const std::uint64_t kMostAsked =
+    0x40 + 24 + 0xFFFF + 0xFFFF * 40 + 3 * (16 + 131070 * 8) + 8 + kMaxVersionResourceSize;
 
 std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
   auto& file = *static_cast<Buffer*>(context);
-  ++file.reads;
+  file.asked += size;
   if (offset >= file.size) return 0;
   const std::size_t count = std::min<std::size_t>(size, file.size - offset);
   std::memcpy(buffer, file.data + offset, count);
@@ -51,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckForm(ParseVersionResource(block.data(), block.size()), size);
 
   Buffer file{data, size, 0};
-  CheckForm(ReadVersionResource({ReadBuffer, &file}), kMaxVersionResourceSize);
-  // The headers (four parts), three directory levels (a header and entries
-  // each), the data entry and the data.
-  CHECK(file.reads <= 12);
+  const std::uint16_t user_language =
+      size >= 2 ? static_cast<std::uint16_t>(data[size - 2] | data[size - 1] << 8) : 0x409;
+  CheckForm(ReadVersionResource({ReadBuffer, &file}, user_language), kMaxVersionResourceSize);
+  CHECK(file.asked <= kMostAsked);
   return 0;
 }

@@ -24,7 +24,6 @@ std::size_t AlignTo4(std::size_t offset) { return (offset + 3) & ~std::size_t{3}
 
 // wLength, wValueLength and wType, then the key.
 const std::size_t kBlockHeaderSize = 6;
-const std::size_t kFixedFileInfoSize = 52;
 // dwFileVersionMS and dwFileVersionLS, after dwSignature and dwStrucVersion.
 const std::size_t kFileVersionOffset = 8;
 
@@ -197,7 +196,19 @@ std::vector<std::string> ProgramNames(const unsigned char* data, const Block& ro
   return names;
 }
 
-// --- The PE file ----------------------------------------------------------
+// Where the system takes the root's value, the fixed record, from: the key
+// (UTF-16 from offset 6, or ANSI from offset 4) up to its terminator, then
+// the next multiple of 4. Neither wLength, nor wValueLength, nor the key's
+// text counts. Nothing without a terminator in the data.
+std::optional<std::size_t> RecordOffset(const unsigned char* data, std::size_t size, bool wide) {
+  const std::size_t unit = wide ? 2 : 1;
+  for (std::size_t at = wide ? kBlockHeaderSize : 4; size - at >= unit; at += unit) {
+    if (data[at] == 0 && (!wide || data[at + 1] == 0)) return AlignTo4(at + unit);
+  }
+  return std::nullopt;
+}
+
+// --- The PE file, as the loader maps it -----------------------------------
 
 const std::uint16_t kDosSignature = 0x5A4D;       // "MZ"
 const std::uint32_t kPeSignature = 0x00004550;    // "PE\0\0"
@@ -207,22 +218,32 @@ const std::size_t kNewHeaderOffsetAt = 0x3C;      // e_lfanew in the DOS header
 const std::size_t kFileHeaderSize = 24;           // the signature and IMAGE_FILE_HEADER
 const std::size_t kResourceDirectoryIndex = 2;
 const std::size_t kSectionHeaderSize = 40;
-// The Windows loader refuses a file with more sections.
-const std::size_t kMaxSections = 96;
+// The loader reads a section's data from its file offset rounded down to
+// this, whatever the file's own alignment says.
+const std::uint64_t kLoaderFileAlignment = 0x200;
 const std::size_t kDirectoryHeaderSize = 16;
 const std::size_t kDirectoryEntrySize = 8;
 const std::uint32_t kSubdirectoryFlag = 0x80000000;
 const std::uint16_t kVersionResourceType = 16;  // RT_VERSION
+const std::uint16_t kVersionResourceName = 1;   // VS_VERSION_INFO
+const std::uint16_t kUsEnglish = 0x409;
 
-struct Section {
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+  return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
+}
+
+// A part of the image: `size` bytes from `address` on, of which the first
+// `raw_size` come from the file at `raw_offset` and the rest are zero.
+struct Region {
   std::uint64_t address;
-  std::uint64_t raw_size;
+  std::uint64_t size;
   std::uint64_t raw_offset;
+  std::uint64_t raw_size;
 };
 
-struct PeFile {
+struct PeImage {
   const FileByteReader& file;
-  std::vector<Section> sections;
+  std::vector<Region> regions;  // the headers, then each section, in address order
   std::uint64_t resources = 0;  // the resource directory's RVA
 };
 
@@ -232,35 +253,71 @@ bool ReadExactly(const FileByteReader& file, std::uint64_t offset, std::size_t s
   return size == 0 || file.read(file.context, offset, bytes.data(), size) == size;
 }
 
-// Reads the `size` bytes at `rva`, which one section must hold whole.
-bool ReadAtAddress(const PeFile& pe, std::uint64_t rva, std::size_t size,
-                   std::vector<unsigned char>& bytes) {
-  for (const Section& section : pe.sections) {
-    if (rva >= section.address && rva - section.address <= section.raw_size &&
-        size <= section.raw_size - (rva - section.address)) {
-      return ReadExactly(pe.file, section.raw_offset + (rva - section.address), size, bytes);
-    }
-  }
-  return false;
+// The region that holds `rva`, if any.
+const Region* RegionAt(const PeImage& image, std::uint64_t rva) {
+  const auto after = std::upper_bound(
+      image.regions.begin(), image.regions.end(), rva,
+      [](std::uint64_t address, const Region& region) { return address < region.address; });
+  if (after == image.regions.begin()) return nullptr;
+  const Region& region = *(after - 1);
+  return rva - region.address < region.size ? &region : nullptr;
 }
 
-// The headers and the section table; false when the file is not a PE file
-// with a resource directory.
-bool ReadHeaders(PeFile& pe) {
+// Whether all `size` bytes at `rva` are in the image, across regions.
+bool IsMapped(const PeImage& image, std::uint64_t rva, std::uint64_t size) {
+  while (size > 0) {
+    const Region* region = RegionAt(image, rva);
+    if (!region) return false;
+    const std::uint64_t here = std::min(size, region->address + region->size - rva);
+    rva += here;
+    size -= here;
+  }
+  return true;
+}
+
+// Reads the `size` bytes at `rva` as the mapped image holds them: from the
+// file where a region has data there, zeros after it. False when any of
+// them is outside the image or the file.
+bool ReadAtAddress(const PeImage& image, std::uint64_t rva, std::size_t size,
+                   std::vector<unsigned char>& bytes) {
+  bytes.assign(size, 0);
+  if (!IsMapped(image, rva, size)) return false;
+  for (std::size_t done = 0; done < size;) {
+    const Region& region = *RegionAt(image, rva + done);
+    const std::uint64_t offset = rva + done - region.address;
+    const std::size_t here =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - done, region.size - offset));
+    if (offset < region.raw_size) {
+      const std::size_t raw =
+          static_cast<std::size_t>(std::min<std::uint64_t>(here, region.raw_size - offset));
+      if (image.file.read(image.file.context, region.raw_offset + offset, &bytes[done], raw) !=
+          raw) {
+        return false;
+      }
+    }
+    done += here;
+  }
+  return true;
+}
+
+// The headers and the section table, mapped as the loader maps them; false
+// when the file is not a PE image with a resource directory, or its
+// sections overlap or run out of address order, which the loader refuses.
+bool ReadHeaders(PeImage& image) {
   std::vector<unsigned char> bytes;
-  if (!ReadExactly(pe.file, 0, kNewHeaderOffsetAt + 4, bytes) ||
+  if (!ReadExactly(image.file, 0, kNewHeaderOffsetAt + 4, bytes) ||
       Read16(&bytes[0]) != kDosSignature) {
     return false;
   }
   const std::uint64_t headers = Read32(&bytes[kNewHeaderOffsetAt]);
-  if (!ReadExactly(pe.file, headers, kFileHeaderSize, bytes) || Read32(&bytes[0]) != kPeSignature) {
+  if (!ReadExactly(image.file, headers, kFileHeaderSize, bytes) ||
+      Read32(&bytes[0]) != kPeSignature) {
     return false;
   }
   const std::size_t section_count = Read16(&bytes[6]);
   const std::size_t optional_size = Read16(&bytes[20]);
-  if (section_count > kMaxSections) return false;
 
-  if (!ReadExactly(pe.file, headers + kFileHeaderSize, optional_size, bytes) ||
+  if (!ReadExactly(image.file, headers + kFileHeaderSize, optional_size, bytes) ||
       optional_size < 2) {
     return false;
   }
@@ -273,89 +330,162 @@ bool ReadHeaders(PeFile& pe) {
       Read32(&bytes[directories - 4]) <= kResourceDirectoryIndex) {
     return false;
   }
-  pe.resources = Read32(&bytes[resource_entry]);
+  image.resources = Read32(&bytes[resource_entry]);
+  const std::uint64_t section_alignment = Read32(&bytes[32]);
+  const std::uint64_t headers_size = Read32(&bytes[60]);
+  image.regions.push_back({0, AlignUp(headers_size, section_alignment), 0, headers_size});
 
-  if (!ReadExactly(pe.file, headers + kFileHeaderSize + optional_size,
+  if (!ReadExactly(image.file, headers + kFileHeaderSize + optional_size,
                    section_count * kSectionHeaderSize, bytes)) {
     return false;
   }
   for (std::size_t i = 0; i < section_count; ++i) {
     const unsigned char* header = &bytes[i * kSectionHeaderSize];
-    pe.sections.push_back({Read32(header + 12), Read32(header + 16), Read32(header + 20)});
+    const std::uint64_t virtual_size = Read32(header + 8);
+    const std::uint64_t raw_size = Read32(header + 16);
+    Region section{Read32(header + 12),
+                   AlignUp(virtual_size ? virtual_size : raw_size, section_alignment),
+                   Read32(header + 20) / kLoaderFileAlignment * kLoaderFileAlignment, 0};
+    section.raw_size = std::min(raw_size, section.size);
+    // The sections are mapped over the end of the headers' pages, but never
+    // over each other.
+    Region& last = image.regions.back();
+    if (image.regions.size() == 1 && section.address < last.size) {
+      last.size = section.address;
+      last.raw_size = std::min(last.raw_size, last.size);
+    }
+    if (section.address < last.address + last.size) return false;
+    image.regions.push_back(section);
   }
   return true;
 }
 
-// The OffsetToData of an entry of the resource directory at `offset` (from
-// the start of the resources): the entry with the id `id`, or the first
-// entry when there is no id.
-std::optional<std::uint32_t> DirectoryEntry(const PeFile& pe, std::uint64_t offset,
-                                            std::optional<std::uint16_t> id) {
-  std::vector<unsigned char> bytes;
-  const std::uint64_t directory = pe.resources + offset;
-  if (!ReadAtAddress(pe, directory, kDirectoryHeaderSize, bytes)) return std::nullopt;
-  const std::size_t named = Read16(&bytes[12]);
-  const std::size_t numbered = Read16(&bytes[14]);
-  // Entries with ids follow the named ones.
-  const std::size_t first = id ? named : 0;
-  const std::size_t count = id ? numbered : std::min<std::size_t>(named + numbered, 1);
-  const std::uint64_t entries = directory + kDirectoryHeaderSize + first * kDirectoryEntrySize;
-  if (count == 0 || !ReadAtAddress(pe, entries, count * kDirectoryEntrySize, bytes)) {
+// The entries of the resource directory at `offset` from the start of the
+// resources: each its id (or name) and its OffsetToData; the named ones
+// come first, `named` of them.
+struct Directory {
+  std::vector<unsigned char> entries;
+  std::size_t named = 0;
+  std::size_t count() const { return entries.size() / kDirectoryEntrySize; }
+  std::uint16_t id(std::size_t i) const { return Read16(&entries[i * kDirectoryEntrySize]); }
+  std::uint32_t target(std::size_t i) const {
+    return Read32(&entries[i * kDirectoryEntrySize + 4]);
+  }
+};
+
+std::optional<Directory> ReadDirectory(const PeImage& image, std::uint32_t offset) {
+  std::vector<unsigned char> header;
+  const std::uint64_t at = image.resources + offset;
+  if (!ReadAtAddress(image, at, kDirectoryHeaderSize, header)) return std::nullopt;
+  Directory directory;
+  directory.named = Read16(&header[12]);
+  const std::size_t count = directory.named + Read16(&header[14]);
+  if (!ReadAtAddress(image, at + kDirectoryHeaderSize, count * kDirectoryEntrySize,
+                     directory.entries)) {
     return std::nullopt;
   }
-  for (std::size_t i = 0; i < count; ++i) {
-    const unsigned char* entry = &bytes[i * kDirectoryEntrySize];
-    if (!id || Read32(entry) == *id) return Read32(entry + 4);
+  return directory;
+}
+
+bool IsSubdirectory(std::uint32_t target) { return (target & kSubdirectoryFlag) != 0; }
+
+// The entry with the id `id`, found as the system finds it: by a binary
+// search of the entries with ids, which are meant to be in ascending order.
+// An entry of that id but of the other kind (a directory where data is
+// wanted, or the other way round) means none.
+std::optional<std::uint32_t> FindEntry(const Directory& directory, std::uint16_t id,
+                                       bool subdirectory) {
+  std::size_t low = directory.named;
+  std::size_t high = directory.count();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    const std::uint16_t here = directory.id(middle);
+    if (here == id) {
+      const std::uint32_t target = directory.target(middle);
+      if (IsSubdirectory(target) != subdirectory) return std::nullopt;
+      return target & ~kSubdirectoryFlag;
+    }
+    if (here > id) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
   }
   return std::nullopt;
 }
 
-// The RVA and size of the version resource's data.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> VersionData(const PeFile& pe) {
-  // Type, name, language: each level read once, so that no offset in the
-  // file can send the walk round in a circle.
-  const std::optional<std::uint32_t> type = DirectoryEntry(pe, 0, kVersionResourceType);
-  if (!type || !(*type & kSubdirectoryFlag)) return std::nullopt;
-  const std::optional<std::uint32_t> name = DirectoryEntry(pe, *type & ~kSubdirectoryFlag, {});
-  if (!name || !(*name & kSubdirectoryFlag)) return std::nullopt;
+// The language entry FindResource picks when asked for no language in
+// particular: neutral, the user's interface language, its primary language,
+// US English, and failing all of them the first entry that is data.
+std::optional<std::uint32_t> FindLanguage(const Directory& directory,
+                                          std::uint16_t user_language) {
+  const std::uint16_t tried[] = {0, user_language,
+                                 static_cast<std::uint16_t>(user_language & 0x3FF), kUsEnglish};
+  for (std::uint16_t language : tried) {
+    if (std::optional<std::uint32_t> entry = FindEntry(directory, language, false)) return entry;
+  }
+  for (std::size_t i = 0; i < directory.count(); ++i) {
+    if (!IsSubdirectory(directory.target(i))) return directory.target(i);
+  }
+  return std::nullopt;
+}
+
+// The RVA and size of the version resource's data: type 16, name 1, in the
+// language FindResource picks. Each level is read once, so that no offset
+// in the file can send the walk round in a circle.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> VersionData(const PeImage& image,
+                                                                   std::uint16_t user_language) {
+  const std::optional<Directory> types = ReadDirectory(image, 0);
+  const std::optional<std::uint32_t> type =
+      types ? FindEntry(*types, kVersionResourceType, true) : std::nullopt;
+  const std::optional<Directory> names = type ? ReadDirectory(image, *type) : std::nullopt;
+  const std::optional<std::uint32_t> name =
+      names ? FindEntry(*names, kVersionResourceName, true) : std::nullopt;
+  const std::optional<Directory> languages = name ? ReadDirectory(image, *name) : std::nullopt;
   const std::optional<std::uint32_t> language =
-      DirectoryEntry(pe, *name & ~kSubdirectoryFlag, {});
-  if (!language || (*language & kSubdirectoryFlag)) return std::nullopt;
-  std::vector<unsigned char> entry;
-  if (!ReadAtAddress(pe, pe.resources + *language, 8, entry)) return std::nullopt;
-  return std::pair{Read32(&entry[0]), Read32(&entry[4])};
+      languages ? FindLanguage(*languages, user_language) : std::nullopt;
+  std::vector<unsigned char> data_entry;
+  if (!language || !ReadAtAddress(image, image.resources + *language, 8, data_entry)) {
+    return std::nullopt;
+  }
+  return std::pair{Read32(&data_entry[0]), Read32(&data_entry[4])};
 }
 
 }  // namespace
 
 VersionResource ParseVersionResource(const unsigned char* data, std::size_t size) {
-  // The block in the 16-bit layout has no wType and an ANSI key, so that
-  // its key does not read as "VS_VERSION_INFO" here. Only 16-bit Windows
-  // programs carry that layout, and the version functions convert it into
-  // room the block does not have: it counts as no resource.
-  const std::optional<Block> root =
-      size >= kBlockHeaderSize
-          ? ReadBlock(data, 0, std::min<std::size_t>(Read16(data), size))
-          : std::nullopt;
-  if (!root || !SameKey(data, *root, "VS_VERSION_INFO")) return {};
   VersionResource resource;
-  // A root value too short for the fixed record, or data that ends before
-  // it does, leaves no version: nothing is read beyond the resource.
-  if (root->value_size >= kFixedFileInfoSize) {
-    const unsigned char* version = data + root->value + kFileVersionOffset;
+  if (size < kBlockHeaderSize) return resource;
+  // The 16-bit layout has an ANSI key where the 32-bit one has its wType,
+  // 0 or 1: a printable first character tells them apart.
+  const bool wide = data[4] < 0x20;
+  const std::optional<std::size_t> record = RecordOffset(data, size, wide);
+  // The system writes its 4-byte "FE2X" mark after wLength bytes of its
+  // copy; a version that would read it is none.
+  const std::size_t mark = Read16(data);
+  if (record && *record <= size && size - *record >= kFileVersionOffset + 8 &&
+      (mark + 4 <= *record + kFileVersionOffset || mark >= *record + kFileVersionOffset + 8)) {
+    const unsigned char* version = data + *record + kFileVersionOffset;
     resource.version = FormatFileVersion(Read32(version), Read32(version + 4));
   }
-  resource.names = ProgramNames(data, *root);
+  // Names only from the 32-bit layout: only 16-bit Windows programs carry
+  // the other, and their strings would need converting.
+  const std::optional<Block> root =
+      wide ? ReadBlock(data, 0, std::min<std::size_t>(Read16(data), size)) : std::nullopt;
+  if (root) resource.names = ProgramNames(data, *root);
   return resource;
 }
 
-VersionResource ReadVersionResource(const FileByteReader& file) {
-  PeFile pe{file, {}};
-  if (!ReadHeaders(pe)) return {};
-  const auto data = VersionData(pe);
+VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language) {
+  PeImage image{file, {}};
+  if (!ReadHeaders(image)) return {};
+  // All of the data must be in the image, as the system copies all of it;
+  // no more than a version block can hold is read.
+  const auto data = VersionData(image, user_language);
   std::vector<unsigned char> bytes;
-  if (!data || data->second > kMaxVersionResourceSize ||
-      !ReadAtAddress(pe, data->first, data->second, bytes)) {
+  if (!data || !IsMapped(image, data->first, data->second) ||
+      !ReadAtAddress(image, data->first,
+                     std::min<std::size_t>(data->second, kMaxVersionResourceSize), bytes)) {
     return {};
   }
   return ParseVersionResource(bytes.data(), bytes.size());

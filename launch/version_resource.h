@@ -23,8 +23,8 @@ struct FileByteReader {
 
 // What a version resource tells about its program.
 struct VersionResource {
-  // FormatFileVersion of the fixed record's file version; empty when the
-  // resource has no complete fixed record.
+  // FormatFileVersion of the fixed record's file version, read where the
+  // system's own functions read it; empty when the data ends before it.
   VersionString version;
   // "InternalName=<value>" and "OriginalFilename=<value>", in UTF-8, from
   // the string table of each language the Translation value lists, in that
@@ -35,12 +35,15 @@ struct VersionResource {
 // The longest version resource there can be: its length is a 16-bit field.
 const std::size_t kMaxVersionResourceSize = 0xFFFF;
 
-// The version resource of a PE file (32- or 64-bit): the first name and the
-// first language of resource type 16, whose data must lie whole in one
-// section and in the file, and be at most kMaxVersionResourceSize bytes.
+// The version resource of a PE file (32- or 64-bit) as the system's version
+// functions find it: in the file mapped as the loader maps it, resource
+// type 16, name 1, in the language FindResource picks for a user whose
+// interface language is `user_language` (a LANGID). Its data must lie
+// whole in the image; at most kMaxVersionResourceSize bytes of it are read.
 // Anything else gives an empty result.
-VersionResource ReadVersionResource(const FileByteReader& file);
+VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language);
 
-// The version resource in the `size` bytes at `data`, a VS_VERSIONINFO block
-// in the 32-bit layout. No length in the block takes a read past `size`.
+// The version resource in the `size` bytes at `data`, a VS_VERSIONINFO block:
+// the version in either layout, the names in the 32-bit one only. No length
+// in the block takes a read past `size`.
 VersionResource ParseVersionResource(const unsigned char* data, std::size_t size);

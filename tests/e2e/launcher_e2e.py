@@ -49,12 +49,84 @@ def misplaced_version_game(version, size):
     """A fake game whose resource directory gives its version data another
     size, as a crash mid-write, a bad disk or a hostile build leaves it."""
     data = bytearray(fake_game(version).read_bytes())
-    pe = pefile.PE(data=bytes(data))
-    (versions,) = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
-                   if entry.id == pefile.RESOURCE_TYPE["RT_VERSION"]]
-    entry = versions.directory.entries[0].directory.entries[0].data.struct
+    entry = version_data(pefile.PE(data=bytes(data)))
     struct.pack_into("<I", data, entry.get_file_offset() + 4, size)
     return bytes(data)
+
+
+def version_data(pe):
+    """The data entry of `pe`'s version resource, as pefile reads it."""
+    (versions,) = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                   if entry.id == pefile.RESOURCE_TYPE["RT_VERSION"]]
+    return versions.directory.entries[0].directory.entries[0].data.struct
+
+
+def unusual_version_game(shape):
+    """A fake game of version 1.0.3.0 whose version resource is of an
+    unusual `shape` that the system's version functions still read."""
+    if shape in ("among names", "among languages", "neutral first"):
+        return fake_game(shape.replace(" first", "").replace(" ", "_")).read_bytes()
+    data = bytearray(fake_game("1.0.3.0").read_bytes())
+    pe = pefile.PE(data=bytes(data))
+    entry = version_data(pe)
+    block = pe.get_offset_from_rva(entry.OffsetToData)
+    (rsrc,) = [section for section in pe.sections if section.Name.startswith(b".rsrc")]
+    if shape.startswith("wLength"):
+        struct.pack_into("<H", data, block, int(shape.split()[1]))
+    elif shape == "another root key":
+        struct.pack_into("<H", data, block + 6, ord("X"))
+    elif shape == "64 KiB of data":  # running on through the sections after it
+        struct.pack_into("<I", data, entry.get_file_offset() + 4, 0x10000)
+    elif shape == "data past the section's file data":
+        past = rsrc.VirtualAddress + rsrc.SizeOfRawData - entry.OffsetToData + 16
+        struct.pack_into("<I", data, entry.get_file_offset() + 4, past)
+    elif shape == "section data not at a multiple of 512":  # the loader rounds it down
+        struct.pack_into("<I", data, rsrc.get_file_offset() + 20, rsrc.PointerToRawData + 0x80)
+    elif shape == "in the headers":  # below every section, where the headers are mapped
+        # Only the root and its fixed record fit after the section table.
+        at = pe.OPTIONAL_HEADER.SizeOfHeaders - 92
+        assert at >= pe.sections[-1].get_file_offset() + 40
+        data[at:at + 92] = data[block:block + 92]
+        struct.pack_into("<H", data, at, 92)
+        struct.pack_into("<II", data, entry.get_file_offset(), at, 92)
+    elif shape == "the 16-bit layout":
+        key = b"VS_VERSION_INFO\0"
+        old = data[block + 40:block + 92]  # the fixed record
+        new = struct.pack("<HH", 4 + len(key) + len(old), len(old)) + key + old
+        data[block:block + len(new)] = new
+        struct.pack_into("<I", data, entry.get_file_offset() + 4, len(new))
+    return bytes(data)
+
+
+def game_of_many_sections(count=100):
+    """The fake game of 1.0.3.0 with empty sections added after its own up
+    to `count`, its data moved on to make room for their headers."""
+    data = bytearray(fake_game("1.0.3.0").read_bytes())
+    pe = pefile.PE(data=bytes(data))
+    table = pe.sections[-1].get_file_offset() + 40
+    old_size = pe.OPTIONAL_HEADER.SizeOfHeaders
+    new_size = -(-(table + 40 * (count - len(pe.sections))) // 0x200) * 0x200
+    shift = new_size - old_size
+    last = pe.sections[-1]
+    address = last.VirtualAddress + -(-last.Misc_VirtualSize // 0x1000) * 0x1000
+    added = b"".join(struct.pack("<8sIIIIIIHHI", b".empty", 0x1000, address + 0x1000 * i,
+                                 0, 0, 0, 0, 0, 0, 0x40000040)
+                     for i in range(count - len(pe.sections)))
+    for section in pe.sections:
+        section.PointerToRawData += shift
+    pe.FILE_HEADER.NumberOfSections = count
+    pe.FILE_HEADER.PointerToSymbolTable += shift
+    pe.OPTIONAL_HEADER.SizeOfHeaders = new_size
+    pe.OPTIONAL_HEADER.SizeOfImage = address + 0x1000 * (count - len(pe.sections))
+    headers = bytearray(pe.write()[:old_size])
+    return bytes(headers[:table] + added + bytes(new_size - table - len(added)) + data[old_size:])
+
+
+UNUSUAL_VERSION_SHAPES = ("among names", "among languages", "neutral first", "wLength 0",
+                          "wLength 6", "wLength 60", "another root key", "64 KiB of data",
+                          "data past the section's file data",
+                          "section data not at a multiple of 512", "in the headers",
+                          "the 16-bit layout")
 
 
 class Run:
@@ -216,6 +288,28 @@ class ChoosingTheGameTest(LauncherTestCase):
                 exe = (self.install / "Slots.exe" if expected == "installed"
                        else download_path(self.local_app_data / "Orvellane", expected))
                 self.assertStartedOnly(self.run_launcher(), exe)
+
+    def test_installed_games_whose_version_windows_reads_start(self):
+        for shape in UNUSUAL_VERSION_SHAPES:
+            with self.subTest(shape):
+                self.clear_records()
+                self.lay_install(None)
+                (self.install / "Slots.exe").write_bytes(unusual_version_game(shape))
+                self.write_settings(self.install, "1.0.2.0")  # older
+                self.assertStartedOnly(self.run_launcher(), self.install / "Slots.exe")
+
+    def test_the_launcher_reads_versions_as_the_system_does(self):
+        folder = SCRATCH / "unusual versions"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        for shape in UNUSUAL_VERSION_SHAPES:
+            (folder / f"{shape}.exe").write_bytes(unusual_version_game(shape))
+        (folder / "100 sections.exe").write_bytes(game_of_many_sections())
+        agreement = wine(FAKE_GAMES / "version_agreement.exe", wine_path(folder),
+                         capture_output=True, text=True)
+        self.assertEqual(agreement.returncode, 0, agreement.stdout)
+        files = len(UNUSUAL_VERSION_SHAPES) + 1
+        self.assertIn(f"{files} files, {files} with a version, 0 disagree", agreement.stdout)
 
     def test_settings_are_read_from_the_working_directory_only(self):
         self.lay_install("1.0.3.0")
@@ -570,8 +664,11 @@ class ErrorBoxTest(LauncherTestCase):
         def version_data_of_1_mib(folder):
             (folder / "Slots.exe").write_bytes(misplaced_version_game("1.0.3.0", size=1 << 20))
 
+        def version_under_another_name_only(folder):
+            shutil.copy(fake_game("none"), folder / "Slots.exe")
+
         for make_game in (unversioned, missing, folder_named_slots, text_file, empty_file,
-                          truncated, version_data_of_1_mib):
+                          truncated, version_data_of_1_mib, version_under_another_name_only):
             with self.subTest(make_game.__name__):
                 shutil.rmtree(self.install, ignore_errors=True)
                 self.lay_install(None)
@@ -617,6 +714,12 @@ class ErrorBoxTest(LauncherTestCase):
                 self.assertEqual(exit_code, 0)
                 self.assertEqual(report, ["boxes=1", box_text, "main_window=hidden"])
                 self.assertEqual(records, [], "nothing may start")
+        # A game of 100 sections: Windows since Vista maps it, and the
+        # launcher reads its version, but Wine will not start it.
+        (self.install / "Slots.exe").write_bytes(game_of_many_sections())
+        exit_code, report, records = self.run_with_box_watcher()
+        self.assertEqual(report, ["boxes=1", box_text, "main_window=hidden"])
+        self.assertEqual(records, [], "nothing may start")
 
 
 if __name__ == "__main__":

@@ -50,6 +50,7 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
   };
   const auto larger = [=](std::uint32_t size) -> Damage {
     return [=](std::string& file) {
+      Set32(file, file.find(".rsrc") + 8, 0x20000);   // VirtualSize
       Set32(file, file.find(".rsrc") + 16, 0x20000);  // SizeOfRawData
       file.resize(0x20200);
       Set32(file, entry + 4, size);
@@ -59,30 +60,102 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
   const auto block = [](const char16_t* key, std::size_t at, std::uint32_t value) -> Damage {
     return [=](std::string& bytes) { Set16(bytes, BlockAt(bytes, key) + at, value); };
   };
+  // The fake games' first section header, and the offsets of its fields.
+  const auto section = [](std::size_t field, std::uint32_t value) -> Damage {
+    return [=](std::string& file) { Set32(file, 376 + field, value); };
+  };
+  // The one section, then `count` - 1 more after it; the table pushes the
+  // section's data further on.
+  const auto sections = [](std::size_t count) -> Damage {
+    return [=](std::string& file) {
+      std::string table = file.substr(376, 40);
+      for (std::size_t i = 1; i < count; ++i) {
+        std::string more(40, '\0');
+        Set32(more, 8, 0x1000);
+        Set32(more, 12, 0x4e000 + static_cast<std::uint32_t>(i) * 0x1000);
+        table += more;
+      }
+      const std::size_t data = (376 + table.size() + 0x1FF) / 0x200 * 0x200;
+      table.resize(data - 376, '\0');
+      file = file.substr(0, 376) + table + file.substr(0x200);
+      Set16(file, 134, static_cast<std::uint32_t>(count));
+      Set32(file, 152 + 60, static_cast<std::uint32_t>(data));  // SizeOfHeaders
+      Set32(file, 376 + 20, static_cast<std::uint32_t>(data));
+    };
+  };
+  // Sets the 16-bit id (or the 32-bit target) of the directory entry at `at`.
+  const auto id = [](std::size_t at, std::uint32_t value) -> Damage {
+    return [=](std::string& file) { Set16(file, at, value); };
+  };
+  const auto target = [](std::size_t at, std::uint32_t value) -> Damage {
+    return [=](std::string& file) { Set32(file, at + 4, value); };
+  };
+  const auto both = [](Damage first, Damage second) -> Damage {
+    return [=](std::string& file) { first(file); second(file); };
+  };
+  const Damage none = [](std::string&) {};
   const char* game = "fake-game-pe32";
   const char* launcher = "launcher-block";
+  // Version resources in two languages: Chinese (Taiwan), 9.9.9.9, its
+  // entry at 576; US English, 1.0.3.0, at 584.
+  const char* languages = "fake-game-among-languages";
+  // Version resources named EARLY (1.0.0.0), 0 (9.9.9.9), 1 (1.0.3.0) and
+  // 2 (9.9.9.9), their entries at 552, 560, 568 and 576.
+  const char* names = "fake-game-among-names";
   const char whole[] = "1.0.0.0 InternalName=Pelterin OriginalFilename=Pelterin.exe";
+  const char record_only[] = "1.0.0.0";
   struct Case {
     const char* damage;
     const char* seed;
     Damage damage_it;
     const char* read;
+    std::uint16_t user_language = 0x409;
   };
   const Case cases[] = {
-      {"none", game, [](std::string&) {}, "1.0.3.0"},
-      {"PE32+", "fake-game-pe32plus", [](std::string&) {}, "1.0.3.0"},
+      {"none", game, none, "1.0.3.0"},
+      {"PE32+", "fake-game-pe32plus", none, "1.0.3.0"},
       {"data past the end of the file", game, [](std::string& file) { file.pop_back(); }, ""},
-      {"size above 65,535", game, larger(0x10000), ""},
+      {"size above 65,535, in the image", game, larger(0x10000), "1.0.3.0"},
       {"size of 65,535", game, larger(0xFFFF), "1.0.3.0"},
-      {"data where no section is", game, data_entry(0, 0x9000), ""},
+      {"size running out of the image", game, data_entry(4, 0xB000), ""},
+      {"data where nothing is mapped", game, data_entry(0, 0x9000), ""},
+      {"data in the headers, mapped below every section", game, data_entry(0, 0x258),
+       "1.0.3.0"},
+      {"data past the section's file data, mapped as zeros", game, data_entry(4, 448),
+       "1.0.3.0"},
+      {"section data not at a multiple of 512, rounded down", game, section(20, 0x2F0),
+       "1.0.3.0"},
+      {"section moved below the data, over the headers' page", game, section(12, 0x800), ""},
+      {"200 sections", game, sections(200), "1.0.3.0"},
       {"size 0", game, data_entry(4, 0), ""},
       {"size 40", game, data_entry(4, 40), ""},
-      {"size 51", game, data_entry(4, 51), ""},
-      {"size of the fixed record only", game, data_entry(4, 92), "1.0.3.0"},
+      {"size 55, the file version cut short", game, data_entry(4, 55), ""},
+      {"size 56, up to the file version", game, data_entry(4, 56), "1.0.3.0"},
       {"not a PE file", game, [](std::string& file) { file[0] = 'Z'; }, ""},
-      {"none", launcher, [](std::string&) {}, whole},
-      {"root value shorter than the record", launcher, block(u"VS_VERSION_INFO", 2, 51),
-       " InternalName=Pelterin OriginalFilename=Pelterin.exe"},
+      {"a user whose language it has", languages, none, "9.9.9.9", 0x404},
+      {"a user whose language it lacks", languages, none, "1.0.3.0", 0x407},
+      {"a user of another country", languages, none, "1.0.3.0", 0xC04},
+      {"a user of another country, primary language there", languages, id(576, 0x004),
+       "9.9.9.9", 0xC04},
+      {"a neutral language first", languages, id(576, 0), "9.9.9.9"},
+      {"neither language, the first", languages, id(584, 0x40C), "9.9.9.9", 0x407},
+      {"the language's entry a directory", languages, target(584, 0x80000000 | 0x70),
+       "9.9.9.9"},
+      {"name 1 among others", names, none, "1.0.3.0"},
+      {"names other than 1 only", names, both(id(568, 5), id(576, 6)), ""},
+      {"names out of order, missed", names, both(id(568, 2), id(576, 1)), ""},
+      {"type entry not a directory", names, target(528, 0x18), ""},
+      {"none", launcher, none, whole},
+      {"root value length 0: the record still read, children taken from it", launcher,
+       block(u"VS_VERSION_INFO", 2, 0), record_only},
+      {"another root key", launcher, block(u"VS_VERSION_INFO", 6, u'X'), whole},
+      {"wLength 0", launcher, block(u"VS_VERSION_INFO", 0, 0), record_only},
+      {"wLength 44, the mark before the version", launcher, block(u"VS_VERSION_INFO", 0, 44),
+       record_only},
+      {"wLength 48, the mark over the version", launcher, block(u"VS_VERSION_INFO", 0, 48), ""},
+      {"wLength 52, the mark over the version", launcher, block(u"VS_VERSION_INFO", 0, 52), ""},
+      {"wLength 56, the mark after the version", launcher, block(u"VS_VERSION_INFO", 0, 56),
+       record_only},
       {"a child overrunning the block", launcher, block(u"StringFileInfo", 0, 0xFFF0), "1.0.0.0"},
       {"a child of length zero", launcher, block(u"StringFileInfo", 0, 0), "1.0.0.0"},
       {"Translation longer than the block", launcher, block(u"Translation", 2, 0xFFFF), whole},
@@ -101,11 +174,11 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"string without a terminator", launcher, block(u"InternalName", 0, 46),
        "1.0.0.0 InternalName=Pelteri"},  // and the walk ends after it
       {"key without a terminator", launcher, [](std::string& bytes) { bytes.resize(36); }, ""},
-      {"the 16-bit layout", launcher,
+      {"the 16-bit layout: the version, no names", launcher,
        [](std::string& bytes) {
          bytes = std::string("\x48\0\x34\0VS_VERSION_INFO\0", 20) + bytes.substr(40, 52);
        },
-       ""},
+       record_only},
   };
   for (const Case& c : cases) {
     std::ifstream in(std::string(VERSION_RESOURCE_SEEDS) + "/" + c.seed, std::ios::binary);
@@ -113,9 +186,9 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
     ASSERT_FALSE(seed.empty()) << c.seed;
     c.damage_it(seed);
     std::vector<unsigned char> bytes(seed.begin(), seed.end());
-    const VersionResource resource = c.seed == launcher
+    const VersionResource resource = std::string(c.seed) == launcher
                                          ? ParseVersionResource(bytes.data(), bytes.size())
-                                         : ReadVersionResource({ReadBuffer, &bytes});
+                                         : ReadVersionResource({ReadBuffer, &bytes}, c.user_language);
     std::string read = resource.version;
     for (const std::string& name : resource.names) read += " " + name;
     EXPECT_EQ(read, c.read) << c.seed << ": " << c.damage;

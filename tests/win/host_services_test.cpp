@@ -190,7 +190,7 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
       {Utf8Path(FakeGame("fake_game_65535.65535.65535.65535.exe")), "65535.65535.65535.65535"},
       {base + "\xE7\x89\x88\xE6\x9C\xAC/Slots.exe", "1.0.3.0"},
       {Utf8Path(FakeGame("fake_game_unversioned.exe")), ""},
-      {Utf8Path(FakeGame("fake_game_short_version.exe")), ""},  // record cut short
+      {Utf8Path(FakeGame("fake_game_short_version.exe")), "1.0.3.0"},  // record cut short
       {base + "text.exe", ""},
       {base + "empty.exe", ""},
       {base + "truncated.exe", ""},

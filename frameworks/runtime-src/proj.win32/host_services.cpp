@@ -117,7 +117,7 @@ VersionResource FileVersionResource(const PathString& path) {
   ScopedHandle closer(file);
   // Only a file on disk: a read from a pipe or a device could wait for ever.
   if (GetFileType(file) != FILE_TYPE_DISK) return {};
-  return ReadVersionResource({ReadFileBytes, file});
+  return ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
 }
 
 // The names the launcher's own version resource gives it, from its image.

@@ -1,0 +1,159 @@
+// Holds the launcher's version resource reader against the system's own
+// version functions, file by file: every file in the folders and every
+// file named on the command line is read both ways, and the two must give
+// the same version and the same names. With no arguments, the system folder.
+//
+//   version_agreement [FOLDER | FILE]...
+//
+// Prints each disagreement, then "N files, M with a version, D disagree";
+// exits 1 on any disagreement. A file whose reading by the system faults
+// ends the run there, named.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "utf_conversion.h"
+#include "version.h"
+#include "version_resource.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Reading {
+  std::string version;
+  std::vector<std::string> names;
+  bool operator==(const Reading& other) const {
+    return version == other.version && names == other.names;
+  }
+};
+
+std::string Describe(const Reading& reading) {
+  std::string text = reading.version.empty() ? "(none)" : reading.version;
+  for (const std::string& name : reading.names) text += " " + name;
+  return text;
+}
+
+// The file's version resource as the system reads it with `flags`.
+Reading ReadBySystem(const std::wstring& path, DWORD flags) {
+  Reading reading;
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeExW(flags, path.c_str(), &ignored);
+  if (size == 0) return reading;
+  std::vector<unsigned char> block(size);
+  if (!GetFileVersionInfoExW(flags, path.c_str(), 0, size, block.data())) {
+    return reading;
+  }
+  void* value = nullptr;
+  UINT length = 0;
+  if (VerQueryValueW(block.data(), L"\\", &value, &length) && value) {
+    const auto* record = static_cast<const VS_FIXEDFILEINFO*>(value);
+    reading.version = FormatFileVersion(record->dwFileVersionMS, record->dwFileVersionLS);
+  }
+  if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length)) {
+    return reading;
+  }
+  // Each language's table once, in the order the list gives them.
+  std::vector<DWORD> languages;
+  const auto* pairs = static_cast<const WORD*>(value);
+  for (UINT at = 0; at + 4 <= length; at += 4) {
+    const WORD language = pairs[at / 2];
+    const WORD code_page = pairs[at / 2 + 1];
+    const DWORD table_id = static_cast<DWORD>(language) << 16 | code_page;
+    if (std::find(languages.begin(), languages.end(), table_id) != languages.end()) continue;
+    languages.push_back(table_id);
+    wchar_t table[32];
+    swprintf(table, 32, L"\\StringFileInfo\\%04x%04x\\", language, code_page);
+    for (const char* key : {"InternalName", "OriginalFilename"}) {
+      const std::wstring query = table + UTF8ToWide(key);
+      void* text = nullptr;
+      UINT units = 0;
+      if (VerQueryValueW(block.data(), query.c_str(), &text, &units) && units > 0 && text) {
+        const std::string name = WideToUTF8(static_cast<const wchar_t*>(text));
+        if (!name.empty()) reading.names.push_back(key + ("=" + name));
+      }
+    }
+  }
+  return reading;
+}
+
+std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
+  OVERLAPPED position = {};
+  position.Offset = static_cast<DWORD>(offset);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (size > MAXDWORD || !ReadFile(static_cast<HANDLE>(context), buffer,
+                                   static_cast<DWORD>(size), &read, &position)) {
+    return 0;
+  }
+  return read;
+}
+
+Reading ReadByLauncher(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  const VersionResource resource =
+      ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
+  CloseHandle(file);
+  return {resource.version, resource.names};
+}
+
+const wchar_t* g_reading = nullptr;
+
+LONG WINAPI NameTheFaultingFile(EXCEPTION_POINTERS*) {
+  if (g_reading) {
+    std::printf("the system's version functions fault on %s\n", WideToUTF8(g_reading).c_str());
+  }
+  std::fflush(stdout);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<fs::path> files;
+  std::vector<fs::path> places(argv + 1, argv + argc);
+  // System files may keep their strings in a MUI satellite, which a game
+  // has none of: for them only the file itself is asked. A game's version
+  // is read as GetFileVersionInfo reads it.
+  const DWORD flags = places.empty() ? FILE_VER_GET_NEUTRAL : FILE_VER_GET_LOCALISED;
+  if (places.empty()) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    places.push_back(system);
+  }
+  for (const fs::path& place : places) {
+    std::error_code error;
+    if (!fs::is_directory(place, error)) {
+      files.push_back(place);
+      continue;
+    }
+    for (const auto& entry : fs::directory_iterator(place, error)) {
+      if (entry.is_regular_file(error)) files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  SetUnhandledExceptionFilter(NameTheFaultingFile);
+  int versions = 0;
+  int disagreements = 0;
+  for (const fs::path& file : files) {
+    g_reading = file.c_str();
+    const Reading system = ReadBySystem(file.wstring(), flags);
+    g_reading = nullptr;
+    const Reading launcher = ReadByLauncher(file.wstring());
+    if (!system.version.empty()) ++versions;
+    if (system == launcher) continue;
+    ++disagreements;
+    std::printf("%s\n  system:   %s\n  launcher: %s\n", WideToUTF8(file.wstring()).c_str(),
+                Describe(system).c_str(), Describe(launcher).c_str());
+  }
+  std::printf("%zu files, %d with a version, %d disagree\n", files.size(), versions,
+              disagreements);
+  return disagreements == 0 ? 0 : 1;
+}
