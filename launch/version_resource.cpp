@@ -41,13 +41,12 @@ struct Block {
 // The block at `begin`, which ends at `end`. A key without its terminator
 // inside the block makes the block unusable.
 std::optional<Block> ReadBlock(const unsigned char* data, std::size_t begin, std::size_t end) {
-  if (end - begin < kBlockHeaderSize) return std::nullopt;
   Block block;
   block.end = end;
   block.key = begin + kBlockHeaderSize;
   std::size_t at = block.key;
   for (;; at += 2) {
-    if (end - at < 2) return std::nullopt;
+    if (at + 2 > end) return std::nullopt;
     if (Read16(data + at) == 0) break;
   }
   block.key_units = (at - block.key) / 2;

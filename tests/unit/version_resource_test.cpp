@@ -33,6 +33,48 @@ std::size_t BlockAt(const std::string& bytes, const std::u16string& key) {
   return bytes.find(utf16) - 6;
 }
 
+std::string Utf16(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t unit : text) bytes += {static_cast<char>(unit), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
+// A version block: its header, `key`, `value` (UTF-16 text when `text`)
+// and `children`, each part from a multiple of 4 bytes.
+std::string VersionBlock(const std::u16string& key, const std::string& value, bool text,
+                         const std::string& children = "") {
+  std::string block = std::string(6, '\0') + Utf16(key + u'\0');
+  block.resize((block.size() + 3) & ~3u, '\0');
+  block += value;
+  block.resize((block.size() + 3) & ~3u, '\0');
+  block += children;
+  Set16(block, 0, static_cast<std::uint32_t>(block.size()));
+  Set16(block, 2, static_cast<std::uint32_t>(text ? value.size() / 2 : value.size()));
+  Set16(block, 4, text);
+  return block;
+}
+
+// A version resource of 1.0.0.0 whose string table, keyed `table`, gives
+// InternalName=`name`, and whose Translation lists `language` (language
+// << 16 | code page); `first` comes before its other children.
+std::string BuiltResource(const std::u16string& table, std::uint32_t language,
+                          const std::u16string& name = u"Pelterin",
+                          const std::string& first = "") {
+  std::string record(52, '\0');
+  Set32(record, 0, 0xFEEF04BD);
+  Set32(record, 8, 0x00010000);
+  std::string pair(4, '\0');
+  Set16(pair, 0, language >> 16);
+  Set16(pair, 2, language);
+  const std::string strings =
+      VersionBlock(u"StringFileInfo", "", false,
+                   VersionBlock(table, "", false,
+                                VersionBlock(u"InternalName", Utf16(name + u'\0'), true)));
+  const std::string vars =
+      VersionBlock(u"VarFileInfo", "", false, VersionBlock(u"Translation", pair, false));
+  return VersionBlock(u"VS_VERSION_INFO", record, false, first + strings + vars);
+}
+
 std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
   const auto& file = *static_cast<const std::vector<unsigned char>*>(context);
   if (offset >= file.size()) return 0;
@@ -94,6 +136,10 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
     return [=](std::string& file) { first(file); second(file); };
   };
   const Damage none = [](std::string&) {};
+  const auto built = [](std::u16string table, std::uint32_t language,
+                        std::u16string name = u"Pelterin", std::string first = "") -> Damage {
+    return [=](std::string& bytes) { bytes = BuiltResource(table, language, name, first); };
+  };
   const char* game = "fake-game-pe32";
   const char* launcher = "launcher-block";
   // Version resources in two languages: Chinese (Taiwan), 9.9.9.9, its
@@ -174,6 +220,25 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"string without a terminator", launcher, block(u"InternalName", 0, 46),
        "1.0.0.0 InternalName=Pelteri"},  // and the walk ends after it
       {"key without a terminator", launcher, [](std::string& bytes) { bytes.resize(36); }, ""},
+      {"key differing in its first letter", launcher, block(u"StringFileInfo", 6, u'X'),
+       record_only},
+      {"key with a capital where the name has none", launcher,
+       block(u"Translation", 10, u'A'), whole},
+      {"table key with every hex letter and 9", launcher,
+       built(u"a9f0cdeb", 0xa9f0cdeb), "1.0.0.0 InternalName=Pelterin"},
+      {"table key with capital hex letters", launcher, built(u"A9F0CDEB", 0xa9f0cdeb),
+       "1.0.0.0 InternalName=Pelterin"},
+      {"table key of nine digits", launcher, built(u"a9f0cdeb0", 0xa9f0cdeb), record_only},
+      {"table key not in hex", launcher, built(u"0000000g", 0x10), record_only},
+      {"names of two, three and four bytes in UTF-8", launcher,
+       built(u"080404b0", 0x080404b0, u"\u0080\u0800\U00010000rin"),
+       "1.0.0.0 InternalName=\xc2\x80\xe0\xa0\x80\xf0\x90\x80\x80rin"},
+      {"a child too short to be read, walked past", launcher,
+       built(u"080404b0", 0x080404b0, u"Pelterin", std::string("\x06\0\0\0\0\0\0\0", 8)),
+       "1.0.0.0 InternalName=Pelterin"},
+      {"an empty StringFileInfo first, as the system finds it", launcher,
+       built(u"080404b0", 0x080404b0, u"Pelterin", VersionBlock(u"StringFileInfo", "", false)),
+       record_only},
       {"the 16-bit layout: the version, no names", launcher,
        [](std::string& bytes) {
          bytes = std::string("\x48\0\x34\0VS_VERSION_INFO\0", 20) + bytes.substr(40, 52);
