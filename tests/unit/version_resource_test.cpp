@@ -54,25 +54,30 @@ std::string VersionBlock(const std::u16string& key, const std::string& value, bo
   return block;
 }
 
-// A version resource of 1.0.0.0 whose string table, keyed `table`, gives
-// InternalName=`name`, and whose Translation lists `language` (language
-// << 16 | code page); `first` comes before its other children.
-std::string BuiltResource(const std::u16string& table, std::uint32_t language,
-                          const std::u16string& name = u"Pelterin",
-                          const std::string& first = "") {
-  std::string record(52, '\0');
-  Set32(record, 0, 0xFEEF04BD);
-  Set32(record, 8, 0x00010000);
+std::string Pair(std::uint32_t language) {
   std::string pair(4, '\0');
   Set16(pair, 0, language >> 16);
   Set16(pair, 2, language);
-  const std::string strings =
-      VersionBlock(u"StringFileInfo", "", false,
-                   VersionBlock(table, "", false,
-                                VersionBlock(u"InternalName", Utf16(name + u'\0'), true)));
-  const std::string vars =
-      VersionBlock(u"VarFileInfo", "", false, VersionBlock(u"Translation", pair, false));
-  return VersionBlock(u"VS_VERSION_INFO", record, false, first + strings + vars);
+  return pair;
+}
+
+// A version resource of 1.0.0.0 with a string table for each of `tables`
+// (its key, and the InternalName it gives), the Translation value
+// `translation`, and `first` ahead of its other children.
+std::string BuiltResource(const std::vector<std::pair<std::u16string, std::u16string>>& tables,
+                          const std::string& translation, const std::string& first = "") {
+  std::string record(52, '\0');
+  Set32(record, 0, 0xFEEF04BD);
+  Set32(record, 8, 0x00010000);
+  std::string strings;
+  for (const auto& [key, name] : tables) {
+    strings += VersionBlock(key, "", false,
+                            VersionBlock(u"InternalName", Utf16(name + u'\0'), true));
+  }
+  return VersionBlock(u"VS_VERSION_INFO", record, false,
+                      first + VersionBlock(u"StringFileInfo", "", false, strings) +
+                          VersionBlock(u"VarFileInfo", "", false,
+                                       VersionBlock(u"Translation", translation, false)));
 }
 
 std::size_t ReadBuffer(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
@@ -136,9 +141,13 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
     return [=](std::string& file) { first(file); second(file); };
   };
   const Damage none = [](std::string&) {};
-  const auto built = [](std::u16string table, std::uint32_t language,
-                        std::u16string name = u"Pelterin", std::string first = "") -> Damage {
-    return [=](std::string& bytes) { bytes = BuiltResource(table, language, name, first); };
+  using Tables = std::vector<std::pair<std::u16string, std::u16string>>;
+  const auto built = [](Tables tables, std::string translation, std::string first = "") -> Damage {
+    return [=](std::string& bytes) { bytes = BuiltResource(tables, translation, first); };
+  };
+  const auto one_table = [&](std::u16string key, std::uint32_t language,
+                             std::u16string name = u"Pelterin") {
+    return built({{key, name}}, Pair(language));
   };
   const char* game = "fake-game-pe32";
   const char* launcher = "launcher-block";
@@ -172,6 +181,12 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"section data not at a multiple of 512, rounded down", game, section(20, 0x2F0),
        "1.0.3.0"},
       {"section moved below the data, over the headers' page", game, section(12, 0x800), ""},
+      {"data in the headers' page past their file data: zeros", game, data_entry(0, 0x600),
+       "0.0.0.0"},
+      {"size running one byte out of the image", game, data_entry(4, 0xFA9), ""},
+      {"size reaching the image's end", game, data_entry(4, 0xFA8), "1.0.3.0"},
+      {"section alignment 0", game, [](std::string& file) { Set32(file, 152 + 32, 0); },
+       "1.0.3.0"},
       {"200 sections", game, sections(200), "1.0.3.0"},
       {"size 0", game, data_entry(4, 0), ""},
       {"size 40", game, data_entry(4, 40), ""},
@@ -224,21 +239,37 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
        record_only},
       {"key with a capital where the name has none", launcher,
        block(u"Translation", 10, u'A'), whole},
-      {"table key with every hex letter and 9", launcher,
-       built(u"a9f0cdeb", 0xa9f0cdeb), "1.0.0.0 InternalName=Pelterin"},
-      {"table key with capital hex letters", launcher, built(u"A9F0CDEB", 0xa9f0cdeb),
+      {"table key with every hex letter and 9", launcher, one_table(u"a9f0cdeb", 0xa9f0cdeb),
        "1.0.0.0 InternalName=Pelterin"},
-      {"table key of nine digits", launcher, built(u"a9f0cdeb0", 0xa9f0cdeb), record_only},
-      {"table key not in hex", launcher, built(u"0000000g", 0x10), record_only},
+      {"table key with capital hex letters", launcher, one_table(u"A9F0CDEB", 0xa9f0cdeb),
+       "1.0.0.0 InternalName=Pelterin"},
+      {"table key of nine digits", launcher, one_table(u"a9f0cdeb0", 0xa9f0cdeb), record_only},
+      {"table key not in hex", launcher, one_table(u"0000000g", 0x10), record_only},
       {"names of two, three and four bytes in UTF-8", launcher,
-       built(u"080404b0", 0x080404b0, u"\u0080\u0800\U00010000rin"),
+       one_table(u"080404b0", 0x080404b0, u"\u0080\u0800\U00010000rin"),
        "1.0.0.0 InternalName=\xc2\x80\xe0\xa0\x80\xf0\x90\x80\x80rin"},
+      {"lone surrogates, each kept", launcher,
+       one_table(u"080404b0", 0x080404b0, {0xDC00, 0xDC00, 0xD800, 0xE000}),
+       "1.0.0.0 InternalName=\xed\xb0\x80\xed\xb0\x80\xed\xa0\x80\xee\x80\x80"},
+      {"a surrogate pair ending the block, unterminated", launcher,
+       both(one_table(u"080404b0", 0x080404b0, u"\U0001F600"), block(u"InternalName", 0, 36)),
+       "1.0.0.0 InternalName=\xf0\x9f\x98\x80"},
+      {"a string's value of length 0", launcher, block(u"InternalName", 2, 0),
+       "1.0.0.0 OriginalFilename=Pelterin.exe"},
+      {"Translation's length naming one of its two pairs", launcher,
+       both(built({{u"080404b0", u"Pelterin"}, {u"040904b0", u"Other"}},
+                  Pair(0x080404b0) + Pair(0x040904b0)),
+            block(u"Translation", 2, 4)),
+       "1.0.0.0 InternalName=Pelterin"},
       {"a child too short to be read, walked past", launcher,
-       built(u"080404b0", 0x080404b0, u"Pelterin", std::string("\x06\0\0\0\0\0\0\0", 8)),
+       built({{u"080404b0", u"Pelterin"}}, Pair(0x080404b0), std::string("\x06\0\0\0\0\0\0\0", 8)),
        "1.0.0.0 InternalName=Pelterin"},
       {"an empty StringFileInfo first, as the system finds it", launcher,
-       built(u"080404b0", 0x080404b0, u"Pelterin", VersionBlock(u"StringFileInfo", "", false)),
+       built({{u"080404b0", u"Pelterin"}}, Pair(0x080404b0),
+             VersionBlock(u"StringFileInfo", "", false)),
        record_only},
+      {"root key holding a unit with a zero low byte", launcher,
+       block(u"VS_VERSION_INFO", 10, 0x0100), whole},
       {"the 16-bit layout: the version, no names", launcher,
        [](std::string& bytes) {
          bytes = std::string("\x48\0\x34\0VS_VERSION_INFO\0", 20) + bytes.substr(40, 52);
