@@ -360,6 +360,21 @@ TEST_F(HostServicesTest, ElevationIsComparedWithTheDesktopShellOnly) {
   EXPECT_FALSE(IsElevatedAboveDesktop());
 }
 
+// The trace is written only when a debugger or a viewer's buffer, in this
+// session or the global one, is there to read it.
+TEST_F(HostServicesTest, TraceIsWrittenOnlyWhenSomeoneReadsIt) {
+  EXPECT_FALSE(SomeoneReadsTheTrace()) << "the setup: no debugger, no viewer";
+  for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
+    SCOPED_TRACE(WideToUTF8(name));
+    HANDLE buffer =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_TRUE(SomeoneReadsTheTrace());
+    CloseHandle(buffer);
+    EXPECT_FALSE(SomeoneReadsTheTrace());
+  }
+}
+
 // This test program carries the launcher's version resource, so it stands
 // for the launcher here: it, its copies and the launcher are all the
 // launcher; games and other files are not.
