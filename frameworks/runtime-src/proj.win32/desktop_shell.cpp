@@ -228,16 +228,13 @@ SystemError StartProcessThroughDesktop(const PathString& path) {
   const PathString directory = GetWorkingDirectory();
   start->directory = UTF8ToWide(InWindowsForm(directory));
   const bool ended = RunWithTimeLimit(StartThroughDesktopShell, start, kShellAnswerLimitMs);
-  if (!ended &&
-      InterlockedCompareExchange(&start->stage, kGivenUp, kPreparing) == kAskedTheShell) {
-    Trace("the desktop shell was asked, and has not answered within " +
-          std::to_string(kShellAnswerLimitMs / 1000) + " seconds: taken as started");
-    return 0;
-  }
   if (!ended) {
-    Trace("the desktop shell did not answer within " +
-          std::to_string(kShellAnswerLimitMs / 1000) + " seconds");
-    return ERROR_TIMEOUT;
+    const bool asked =
+        InterlockedCompareExchange(&start->stage, kGivenUp, kPreparing) == kAskedTheShell;
+    Trace(asked ? "the desktop shell was asked to start it and has not answered in time: "
+                  "taken as started"
+                : "the desktop shell has not answered in time");
+    return asked ? 0 : ERROR_TIMEOUT;
   }
   const SystemError error = start->error;
   if (error != 0) TraceSystemError(std::string("desktop shell: ") + start->step, error);
