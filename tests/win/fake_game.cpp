@@ -1,6 +1,6 @@
 // Stands in for Slots.exe in the end-to-end tests. When started, it writes
-// what it was given into <PELTERIN_RECORD_DIR>\<process id>.txt (UTF-8),
-// or records\<process id>.txt beside itself without that variable:
+// what it was given into records\<process id>.txt beside itself, if that
+// folder exists, else <PELTERIN_RECORD_DIR>\<process id>.txt (UTF-8):
 // its own path, its command line, its working directory, the value of
 // PELTERIN_TAG from its environment, and the time it started.
 #include <windows.h>
@@ -39,13 +39,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const unsigned long long ticks =
       (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 
-  std::wstring directory = Environment(L"PELTERIN_RECORD_DIR");
-  if (directory.empty()) {
-    // Started by the desktop shell, with the shell's environment: into the
-    // folder "records" beside itself, if there is one.
-    const std::wstring path = ModulePath();
-    directory = path.substr(0, path.rfind(L'\\') + 1) + L"records";
+  // Beside itself when a folder "records" is there: started by the desktop
+  // shell, it has the shell's environment, whoever started the shell.
+  const std::wstring path = ModulePath();
+  std::wstring directory = path.substr(0, path.rfind(L'\\') + 1) + L"records";
+  if (GetFileAttributesW(directory.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    directory = Environment(L"PELTERIN_RECORD_DIR");
   }
+  if (directory.empty()) return 1;
   const std::string record = "path=" + WideToUTF8(ModulePath()) + "\n" +
                              "cmdline=" + WideToUTF8(GetCommandLineW()) + "\n" +
                              "cwd=" + WideToUTF8(CurrentDirectory()) + "\n" +
