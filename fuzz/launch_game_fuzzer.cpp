@@ -11,13 +11,15 @@
 // number of extra files (0-3), per extra file whether it lies in the
 // download tree, then how the download's and the installed game's starts
 // go, plain and through the consent prompt, and whether each is the launcher
-// itself.
+// itself; whether the launcher runs as administrator from a desktop that
+// does not, and how each start through the desktop shell goes.
 //
 // Whatever the host says, the launcher must close its window once and last,
 // start nothing but the installed game or an existing, strictly newer
 // download inside the download tree, never start a file that is the
 // launcher itself, use the consent prompt only for the installed game when
-// it just needed it, try the installed game after a download that failed
+// it just needed it, never start a download with more rights than the
+// desktop has (through the desktop shell when the launcher has more), try the installed game after a download that failed
 // to start (or needed administrator rights) and nothing else, stop at a
 // declined start, and show one box exactly when the installed game is
 // unusable or the last start failed.
@@ -129,6 +131,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.consent_errors[path] = input.PickValueInArray(kConsentOutcomes);
     if (input.ConsumeBool()) host.launchers.insert(path);
   }
+  // Run as administrator from a desktop that is not; the shell's start
+  // goes, fails, or the player declines it.
+  host.elevated_above_desktop = input.ConsumeBool();
+  for (const PathString& path : {candidate_path, installed_path}) {
+    host.desktop_errors[path] = input.PickValueInArray(kConsentOutcomes);
+  }
 
   LaunchGame(reinterpret_cast<WindowHandle>(window));
   const std::vector<std::string>& calls = host.calls;
@@ -153,24 +161,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // itself, which ends there if it is; otherwise a plain start, then, only
   // right after it answered that the installed game needs administrator
   // rights, a start of the same file through the consent prompt, whose
-  // outcome then counts. So no file that is the launcher is ever started,
-  // and no download with raised rights.
+  // outcome then counts. A download from a launcher with more rights than
+  // the desktop goes through the desktop shell instead, never a plain start.
+  // So no file that is the launcher is ever started, and no download with
+  // raised rights.
   struct GameStart {
     PathString path;
     SystemError outcome;
   };
   std::vector<GameStart> games;
   const std::string kCheck = "IsLauncherItself ", kStart = "StartProcess ",
-                    kConsent = "StartProcessWithConsent ";
+                    kConsent = "StartProcessWithConsent ", kDesktop = "StartProcessThroughDesktop ";
   for (auto call = calls.begin(); call != calls.end(); ++call) {
     if (StartsWith(*call, kCheck)) {
       const PathString path = call->substr(kCheck.size());
       const bool is_launcher = host.launchers.count(path) == 1;
-      games.push_back({path, is_launcher ? kErrorIsTheLauncher : host.start_errors[path]});
-      CHECK(is_launcher ? call + 1 == calls.end() || *(call + 1) != kStart + path
-                        : call + 1 != calls.end() && *(call + 1) == kStart + path);
-    } else if (StartsWith(*call, kStart)) {
-      CHECK(call != calls.begin() && *(call - 1) == kCheck + call->substr(kStart.size()));
+      const bool through_desktop = host.elevated_above_desktop && path != installed_path;
+      const std::string start = (through_desktop ? kDesktop : kStart) + path;
+      games.push_back({path, is_launcher         ? kErrorIsTheLauncher
+                             : through_desktop ? host.desktop_errors[path]
+                                               : host.start_errors[path]});
+      CHECK(is_launcher ? call + 1 == calls.end() || *(call + 1) != start
+                        : call + 1 != calls.end() && *(call + 1) == start);
+    } else if (StartsWith(*call, kStart) || StartsWith(*call, kDesktop)) {
+      const bool desktop = StartsWith(*call, kDesktop);
+      const PathString path = call->substr((desktop ? kDesktop : kStart).size());
+      CHECK(call != calls.begin() && *(call - 1) == kCheck + path);
+      // A download: never with the launcher's rights when they exceed the
+      // desktop's. The installed game: never through the desktop shell.
+      CHECK(desktop == (host.elevated_above_desktop && path != installed_path));
     } else if (StartsWith(*call, kConsent)) {
       const PathString path = call->substr(kConsent.size());
       CHECK(path == installed_path && !games.empty() && games.back().path == path &&

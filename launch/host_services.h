@@ -57,6 +57,21 @@ SystemError StartProcess(const PathString& path);
 // (kErrorCancelled when the player declined).
 SystemError StartProcessWithConsent(const PathString& path);
 
+// True when this launcher runs with a full administrator token while the
+// desktop shell, which starts the player's other programs, runs without one:
+// a start of the launcher's own hands its rights on without any prompt.
+// False when the launcher is not elevated, when the shell is as elevated
+// (User Account Control off), and when there is no desktop shell to compare
+// with.
+bool IsElevatedAboveDesktop();
+
+// Hands the executable to the desktop shell, which starts it as it starts a
+// double-clicked program: with the desktop's rights, not the launcher's, in
+// the launcher's working directory. Returns 0 once the shell took it,
+// otherwise why it could not be handed over (kErrorCancelled when the
+// player declined).
+SystemError StartProcessThroughDesktop(const PathString& path);
+
 // The system's own description of `error`, in the user's language, exactly as
 // the system words it (a "%1" in it stands for the file concerned). Empty
 // when the system has none.

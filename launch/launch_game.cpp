@@ -49,6 +49,9 @@ static std::string Outcome(SystemError error) {
   }
 }
 
+// A declined start is the player's answer rather than a failure.
+static bool StartFailed(SystemError error) { return error != 0 && error != kErrorCancelled; }
+
 // Who may write the file to be started.
 enum class Writers {
   kAdministrators,  // the install folder
@@ -61,12 +64,23 @@ enum class Writers {
 // never run it; but only a file that only administrators can change. The
 // player's consent, given a moment after their double-click, would
 // otherwise hand full rights to whatever any program of theirs put in the
-// download's place or beside it.
+// download's place or beside it. For the same reason a launcher run as
+// administrator hands a download to the desktop shell, to run with the
+// desktop's rights rather than its own.
 static SystemError StartGame(const PathString& path, Writers writers) {
   const PathString shown = InWindowsForm(path);
   if (IsLauncherItself(path)) {
     Trace("not starting " + shown + ": it is this launcher itself");
     return kErrorIsTheLauncher;
+  }
+  if (writers == Writers::kAnyProgram && IsElevatedAboveDesktop()) {
+    const SystemError error = StartProcessThroughDesktop(path);
+    Trace("start through the desktop shell " + shown + ": " + Outcome(error));
+    if (StartFailed(error)) {
+      Trace("not starting " + shown + " with the launcher's administrator rights, which the "
+            "desktop has not");
+    }
+    return error;
   }
   SystemError error = StartProcess(path);
   Trace("start " + shown + ": " + Outcome(error));
@@ -80,9 +94,6 @@ static SystemError StartGame(const PathString& path, Writers writers) {
   Trace("start through the consent prompt " + shown + ": " + Outcome(error));
   return error;
 }
-
-// A declined start is the player's answer rather than a failure.
-static bool StartFailed(SystemError error) { return error != 0 && error != kErrorCancelled; }
 
 // The box, and the trace of it on one line: each run of line breaks in
 // `text` becomes one space there.

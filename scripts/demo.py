@@ -9,7 +9,7 @@
 The two Slots.exe are small stand-ins that note how they were started; the
 demo prints what the launcher started, and the launcher's own account of the
 run (its trace, as a support team would capture it with a debug viewer, here
-read from Wine's debug channel), and fails unless it started the download.
+the tests' own), and fails unless it started the download.
 
     PELTERIN_WINE_ARCH=win32|win64 xvfb-run -a /usr/bin/python3 scripts/demo.py BUILD_DIR
 """
@@ -22,8 +22,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from wine_tree import (TRACE_CHANNEL, download_path, read_records,  # noqa: E402
-                       set_local_app_data, trace_lines, wine, wine_path, write_settings)
+from wine_tree import (WINE_RUN, download_path, read_records,  # noqa: E402
+                       set_local_app_data, wine, wine_path, write_settings)
 
 
 def main():
@@ -44,10 +44,16 @@ def main():
     env = dict(os.environ, WINEPREFIX=str(demo / f"wineprefix-{os.environ['PELTERIN_WINE_ARCH']}"),
                PELTERIN_RECORD_DIR=wine_path(records))
     set_local_app_data(wine_path(demo / "AppData" / "Local"), env=env)
+    # The launcher writes its trace only when someone reads it.
+    viewer = subprocess.Popen([WINE_RUN, str(build / "tests" / "win" / "debug_viewer.exe"),
+                               "read", "3"], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, errors="replace")
+    if viewer.stdout.readline().strip() != "listening":
+        sys.exit("demo: the debug viewer did not start")
     print(f"Running {wine_path(install / 'Pelterin.exe')} ...", flush=True)
-    run = wine(wine_path(install / "Pelterin.exe"), cwd=install,
-               env=dict(env, WINEDEBUG=TRACE_CHANNEL), stderr=subprocess.PIPE, text=True,
-               errors="replace")
+    run = wine(wine_path(install / "Pelterin.exe"), cwd=install, env=env)
+    trace = [line for line in viewer.communicate(timeout=60)[0].splitlines()
+             if line.startswith("Pelterin: ")]
     deadline = time.monotonic() + 15
     while not read_records(records) and time.monotonic() < deadline:  # the game noting its start
         time.sleep(0.1)
@@ -57,7 +63,7 @@ def main():
     started = (read_records(records) or sys.exit("demo: Pelterin started nothing"))[0]
     print(f"It started: {started['path']}\n  with the command line {started['cmdline']}")
     print("Its trace (what a debug viewer shows):")
-    for line in trace_lines(run.stderr):
+    for line in trace:
         print(f"  {line}")
     if started["path"] != wine_path(download):
         sys.exit(f"demo: Pelterin started {started['path']}, not the newer download")

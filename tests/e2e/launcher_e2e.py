@@ -233,6 +233,9 @@ class LauncherTestCase(unittest.TestCase):
             'Pelterin: "1.0.4.0" is newer than 1.0.3.0',
             f"Pelterin: data folder {wine_path(self.local_app_data / 'Orvellane')}\\",
             f"Pelterin: download {wine_path(download)} is there",
+            # Wine gives every process a full administrator token, and names
+            # no desktop shell window: nothing to compare with, a plain start.
+            "Pelterin: run as administrator, with no desktop shell to compare with",
             f"Pelterin: start {wine_path(download)}: started",
         ]
 
@@ -255,13 +258,9 @@ class ChoosingTheGameTest(LauncherTestCase):
         run = self.run_launcher(WINEDEBUG=TRACE_CHANNEL)
         record = self.assertStartedOnly(run, download)
         self.assertEqual(record["cwd"], wine_path(self.install))
-        # The trace, as support would capture it.
-        trace = trace_lines(run.output)
-        expected = self.typical_trace(download)
-        self.assertEqual(len(trace), len(expected), trace)
-        for line, whole in zip(trace, expected):
-            self.assertTrue(whole.startswith(line[:-3]) if line.endswith("...") else line == whole,
-                            (line, whole))
+        # With no debugger and no viewer, nothing is written: Wine shows
+        # every write on this channel, read by a viewer or not.
+        self.assertEqual(trace_lines(run.output), [])
 
     def test_version_order_decides(self):
         cases = [
@@ -523,21 +522,32 @@ class FaultInjectionTest(LauncherTestCase):
         self.run_checked(download)
 
     def test_a_debug_viewer_never_holds_the_game_back(self):
-        # The system waits up to ten seconds a line for a viewer to take it;
-        # one that never does must delay neither the game nor the launcher's
-        # end by more than that, once. One that reads gets every line.
+        # The system waits up to ten seconds a line for a viewer to take it,
+        # and for as long as another program's write holds its lock; neither
+        # may delay the game, nor the launcher's end by more than its bound.
+        # A viewer that reads gets every line.
         self.lay_install("1.0.3.0")
         self.write_settings(self.install, "1.0.4.0")
         download = self.lay_download("1.0.4.0")
-        for mode in ("hang", "read"):
-            with self.subTest(mode):
+        cases = [
+            # helpers (mode, seconds), whether the viewer gets the trace
+            ([("hang", 30)], False),
+            ([("read", 3)], True),
+            ([("lock", 30)], False),             # a stuck writer, nobody listening
+            ([("lock", 30), ("read", 3)], False),  # a stuck writer, a viewer waiting
+        ]
+        for helpers, traced in cases:
+            with self.subTest(helpers):
                 self.clear_records()
-                viewer = subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "debug_viewer.exe"), mode,
-                                           "30" if mode == "hang" else "3"],
-                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                          text=True, errors="replace")
+                viewers = [subprocess.Popen([WINE_RUN, str(FAKE_GAMES / "debug_viewer.exe"), mode,
+                                             str(seconds)],
+                                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                            text=True, errors="replace")
+                           for mode, seconds in helpers]
                 try:
-                    self.assertEqual(viewer.stdout.readline().strip(), "listening")
+                    for (mode, _), viewer in zip(helpers, viewers):
+                        self.assertEqual(viewer.stdout.readline().strip(),
+                                         "locked" if mode == "lock" else "listening")
                     begun = time.monotonic()
                     launcher = subprocess.Popen(
                         [WINE_RUN, wine_path(self.install / "Pelterin.exe")], cwd=self.install,
@@ -551,17 +561,19 @@ class FaultInjectionTest(LauncherTestCase):
                     ended_after = time.monotonic() - begun
                     self.assertEqual(read_records(self.records)[0]["path"], wine_path(download))
                     # Process starts under Wine take a second or so; a trace
-                    # written first would hold the game back ten seconds a line.
+                    # written first would hold the game back ten seconds a
+                    # line. The writing is waited for three seconds at most.
                     self.assertLess(started_after, 5)
-                    self.assertLess(ended_after, 15)
-                    if mode == "read":
-                        lines = viewer.communicate(timeout=30)[0].splitlines()
+                    self.assertLess(ended_after, 10)
+                    if helpers[-1][0] == "read":
+                        lines = viewers[-1].communicate(timeout=30)[0].splitlines()
                         self.assertEqual([line for line in lines if line.startswith("Pelterin:")],
-                                         self.typical_trace(download))
+                                         self.typical_trace(download) if traced else [])
                 finally:
-                    if viewer.poll() is None:
-                        viewer.kill()
-                    viewer.communicate()
+                    for viewer in viewers:
+                        if viewer.poll() is None:
+                            viewer.kill()
+                        viewer.communicate()
 
     def start_launchers_together(self, count):
         launchers = [subprocess.Popen([WINE_RUN, wine_path(self.install / "Pelterin.exe")],

@@ -52,6 +52,15 @@ SystemError StartProcessWithConsent(const PathString& path) {
   return error == Host().consent_errors.end() ? 0 : error->second;
 }
 
+// A question whose answer shows in which start follows: not recorded.
+bool IsElevatedAboveDesktop() { return Host().elevated_above_desktop; }
+
+SystemError StartProcessThroughDesktop(const PathString& path) {
+  Record("StartProcessThroughDesktop " + path);
+  auto error = Host().desktop_errors.find(path);
+  return error == Host().desktop_errors.end() ? 0 : error->second;
+}
+
 std::string GetSystemErrorText(SystemError error) {
   Record("GetSystemErrorText " + std::to_string(error));
   return Host().system_error_text;

@@ -23,6 +23,10 @@ struct FakeHost {
   // same for starts through the consent prompt.
   std::map<PathString, SystemError> start_errors;
   std::map<PathString, SystemError> consent_errors;
+  // A launcher run as administrator from a desktop that is not, and how
+  // each start through the desktop shell goes.
+  bool elevated_above_desktop = false;
+  std::map<PathString, SystemError> desktop_errors;
   std::string system_error_text = "%1 is not a valid Win32 application.\r\n";
   std::vector<std::string> calls;
   // The trace, apart from the calls: it has no bearing on their order.

@@ -199,7 +199,12 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     // What a plain start of each game gives, then a start through the prompt.
     SystemError download_error, installed_error, download_consent, installed_consent;
     std::vector<std::string> then;
+    // Run as administrator from a desktop that is not, and how the start
+    // of the download through the desktop shell goes.
+    bool elevated = false;
+    SystemError desktop_error = 0;
   };
+  const std::string desktop_download = "StartProcessThroughDesktop " + download;
   const Case cases[] = {
       {"damaged download", true, 193, 0, 0, 0,
        {check_download, start_download, check_installed, start_installed, kClose}},
@@ -234,6 +239,21 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
        {check_download, check_installed, launcher_box, kClose}},
       {"installed game is the launcher, the download starts", true, 0, kLauncher, 0, 0,
        {check_download, start_download, kClose}},
+      // Never with the launcher's administrator rights: the desktop's, or
+      // the installed game instead. The installed game starts as always.
+      {"elevated: the download through the desktop shell", true, 0, 0, 0, 0,
+       {check_download, desktop_download, kClose}, true, 0},
+      {"elevated: the shell cannot start the download", true, 0, 0, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 1008},
+      {"elevated: the shell's start declined", true, 0, 0, 0, 0,
+       {check_download, desktop_download, kClose}, true, 1223},
+      {"elevated: the download is the launcher", true, kLauncher, 0, 0, 0,
+       {check_download, check_installed, start_installed, kClose}, true, 0},
+      {"elevated: no download, the installed game as always", false, 0, 740, 0, 0,
+       {check_installed, start_installed, consent_installed, kClose}, true, 0},
+      {"elevated: neither the shell nor the installed game", true, 0, 5, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed,
+        "GetSystemErrorText 5", box("5"), kClose}, true, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -247,6 +267,8 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
       Host().start_errors[path] = error;
     }
     Host().consent_errors = {{download, c.download_consent}, {kInstalled, c.installed_consent}};
+    Host().elevated_above_desktop = c.elevated;
+    Host().desktop_errors = {{download, c.desktop_error}, {kInstalled, c.desktop_error}};
     std::vector<std::string> expected = choosing;
     expected.insert(expected.end(), c.then.begin(), c.then.end());
     EXPECT_EQ(RunLaunch(), expected);
@@ -317,6 +339,30 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
         "not asking for administrator rights for " + download +
             ": any program of the player's can change it",
         start_installed + "started"}},
+      {"elevated: the shell cannot start the download",
+       [](FakeHost& host) {
+         host.files[Download(kData, "1.0.4.0")] = "";
+         host.elevated_above_desktop = true;
+         host.desktop_errors[Download(kData, "1.0.4.0")] = 1008;
+       },
+       {folder, installed, directory, "stored version \"1.0.4.0\"",
+        "\"1.0.4.0\" is newer than 1.0.3.0",
+        "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\",
+        "download " + download + " is there",
+        "start through the desktop shell " + download + ": failed (error 1008)",
+        "not starting " + download +
+            " with the launcher's administrator rights, which the desktop has not",
+        start_installed + "started"}},
+      {"elevated: the shell starts the download",
+       [](FakeHost& host) {
+         host.files[Download(kData, "1.0.4.0")] = "";
+         host.elevated_above_desktop = true;
+       },
+       {folder, installed, directory, "stored version \"1.0.4.0\"",
+        "\"1.0.4.0\" is newer than 1.0.3.0",
+        "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\",
+        "download " + download + " is there",
+        "start through the desktop shell " + download + ": started"}},
       {"the launcher itself", [](FakeHost& host) {
          host.stored_version = "";
          host.launchers.insert(kInstalled);

@@ -81,10 +81,11 @@ FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "ole32.dll", "libstdc
 # Functions that must not be in the import tables, each with the reason.
 # Thread control beside CreateProcessW, in a small program that starts
 # executables from the user's data folder, is what antivirus heuristics flag;
-# the launcher starts no thread, so these could only come from runtime code
-# it never runs. ResumeThread is the one it calls itself: the game is created
+# the launcher's own threads (the trace's writer, the start through the
+# desktop shell) are only waited for, never controlled, so these could only
+# come from runtime code it never runs. ResumeThread is the one it calls itself: the game is created
 # suspended and resumed once it may take the foreground.
-THREAD_CONTROL = "thread-library code: the launcher starts no thread"
+THREAD_CONTROL = "thread-library code: the launcher never controls a thread"
 NOT_IMPORTED = {
     # Windows 7 without its loader update lacks this export; importing it
     # statically would stop the launcher from starting there at all.

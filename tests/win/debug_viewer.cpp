@@ -5,6 +5,9 @@
 //                                   SECONDS pass without one; or
 //   debug_viewer.exe hang SECONDS   never takes one, as a hung or suspended
 //                                   viewer, for SECONDS.
+// Or it stands in for another program stuck in the middle of a write:
+//   debug_viewer.exe lock SECONDS   takes the lock that every write takes,
+//                                   prints "locked" and holds it for SECONDS.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +26,14 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   const bool reads = std::wcscmp(argv[1], L"read") == 0;
   const DWORD wait_ms = static_cast<DWORD>(_wtoi(argv[2])) * 1000;
+  if (std::wcscmp(argv[1], L"lock") == 0) {
+    HANDLE lock = CreateMutexW(nullptr, FALSE, L"DBWinMutex");
+    if (!lock || WaitForSingleObject(lock, INFINITE) != WAIT_OBJECT_0) return 1;
+    std::printf("locked\n");
+    std::fflush(stdout);
+    Sleep(wait_ms);
+    return 0;
+  }
   HANDLE buffer_ready = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
   HANDLE data_ready = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,

@@ -1,5 +1,6 @@
 // Stands in for Slots.exe in the end-to-end tests. When started, it writes
-// what it was given into <PELTERIN_RECORD_DIR>\<process id>.txt (UTF-8):
+// what it was given into records\<process id>.txt beside itself, if that
+// folder exists, else <PELTERIN_RECORD_DIR>\<process id>.txt (UTF-8):
 // its own path, its command line, its working directory, the value of
 // PELTERIN_TAG from its environment, and the time it started.
 #include <windows.h>
@@ -38,7 +39,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const unsigned long long ticks =
       (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 
-  const std::wstring directory = Environment(L"PELTERIN_RECORD_DIR");
+  // Beside itself when a folder "records" is there: started by the desktop
+  // shell, it has the shell's environment, whoever started the shell.
+  const std::wstring path = ModulePath();
+  std::wstring directory = path.substr(0, path.rfind(L'\\') + 1) + L"records";
+  if (GetFileAttributesW(directory.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    directory = Environment(L"PELTERIN_RECORD_DIR");
+  }
   if (directory.empty()) return 1;
   const std::string record = "path=" + WideToUTF8(ModulePath()) + "\n" +
                              "cmdline=" + WideToUTF8(GetCommandLineW()) + "\n" +

@@ -13,10 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "desktop_shell.h"
 #include "host_services.h"
 #include "shell_folder.h"
 #include "system_library.h"
+#include "trace_output.h"
 #include "utf_conversion.h"
+#include "windows_path.h"
 
 namespace fs = std::filesystem;
 
@@ -89,6 +92,16 @@ void WriteDamagedGames(const fs::path& folder) {
 HANDLE HoldForWriting(const fs::path& path) {
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Whether `text` is as `pattern` gives it, its one "*" standing for any text
+// that is not empty (the system's words for an error, say).
+bool Matches(const std::string& text, const std::string& pattern) {
+  const std::size_t star = pattern.find('*');
+  if (star == std::string::npos) return text == pattern;
+  const std::string tail = pattern.substr(star + 1);
+  return text.size() > star + tail.size() && text.compare(0, star, pattern, 0, star) == 0 &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class HostServicesTest : public ::testing::Test {
@@ -178,10 +191,23 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
   fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "held.exe");
   const HANDLE held = HoldForWriting(scratch_ / "held.exe");
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  // Held without sharing, as an antivirus scanning it or an installer might.
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "locked.exe");
+  const HANDLE locked = CreateFileW((scratch_ / "locked.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  // A pipe that never writes: a read from it would wait for ever.
+  const std::wstring pipe = L"\\\\.\\pipe\\pelterin " + std::to_wstring(GetCurrentProcessId());
+  const HANDLE pipe_server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
+                                              1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(pipe_server, INVALID_HANDLE_VALUE);
 
   struct Case {
     PathString path;
     VersionString version;
+    // What the trace says of it: the failed step and the error, or that it
+    // is no file; nothing for a file read.
+    std::string traced = {};
   };
   const PathString base = Utf8Path(scratch_) + "/";
   const Case cases[] = {
@@ -194,15 +220,27 @@ TEST_F(HostServicesTest, VersionComesFromTheFixedFileVersion) {
       {base + "text.exe", ""},
       {base + "empty.exe", ""},
       {base + "truncated.exe", ""},
-      {base + "missing.exe", ""},
+      {base + "missing.exe", "", ": CreateFileW failed: * (error 2)"},
+      {base + "locked.exe", "", ": CreateFileW failed: * (error 32)"},
+      {"NUL", "", ": not a file but a device"},
+      {Utf8Path(pipe), "", ": not a file but a pipe"},
       {base + "1 MiB.exe", ""},
       {base + "2 GiB.exe", ""},
       {base + "nowhere.exe", ""},
       {base + "40 bytes.exe", ""},
       {base + "held.exe", "1.0.3.0"},
   };
-  for (const Case& c : cases) EXPECT_EQ(GetFileVersionString(c.path), c.version) << c.path;
-  CloseHandle(held);
+  for (const Case& c : cases) {
+    const std::size_t kept = KeptTrace().size();
+    EXPECT_EQ(GetFileVersionString(c.path), c.version) << c.path;
+    std::string traced;
+    for (std::size_t i = kept; i < KeptTrace().size(); ++i) traced += WideToUTF8(KeptTrace()[i]);
+    EXPECT_TRUE(c.traced.empty() ? traced.empty()
+                                 : Matches(traced, "Pelterin: reading the version of " +
+                                                       InWindowsForm(c.path) + c.traced + "\n"))
+        << c.path << ": " << traced;
+  }
+  for (HANDLE handle : {held, locked, pipe_server}) CloseHandle(handle);
 }
 
 TEST_F(HostServicesTest, DataDirectoryIsCreatedUnderLocalAppData) {
@@ -247,7 +285,9 @@ TEST_F(HostServicesTest, DataDirectoryThatCannotBeMadeIsStillNamed) {
 // The started game gets its quoted path as its command line, and the
 // launcher's working directory and environment. Started through the shell,
 // as for the consent prompt, it gets its path in the shell's form and the
-// working directory; the environment is Windows' choice there.
+// working directory; the environment is Windows' choice there. Through the
+// desktop shell, as from a launcher run as administrator, the same, with
+// the shell's environment.
 TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
   struct Case {
     const wchar_t* folder;
@@ -261,16 +301,16 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
   const fs::path original = fs::current_path();
   fs::current_path(working);
 
-  // Starts the game with `start` and reads what it recorded.
+  // Starts the game with `start` and reads what it recorded in `record_folder`.
   const auto start_and_read = [&](SystemError (*start)(const PathString&),
-                                  const PathString& game) {
-    fs::remove_all(records);
-    fs::create_directories(records);
+                                  const PathString& game, const fs::path& record_folder) {
+    fs::remove_all(record_folder);
+    fs::create_directories(record_folder);
     EXPECT_EQ(start(game), 0u);
     std::string record;
     for (int i = 0; i < 200 && record.empty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      for (const auto& entry : fs::directory_iterator(records)) {
+      for (const auto& entry : fs::directory_iterator(record_folder)) {
         if (entry.path().extension() != ".txt") continue;
         std::ifstream in(entry.path(), std::ios::binary);
         record.assign((std::istreambuf_iterator<char>(in)), {});
@@ -289,18 +329,50 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     // Both ways, the game sees its path as Windows writes it, no "/" in it.
     PathString windows_form = game;
     std::replace(windows_form.begin(), windows_form.end(), '/', '\\');
-    std::string record = start_and_read(StartProcess, game);
+    std::string record = start_and_read(StartProcess, game, records);
     ASSERT_FALSE(record.empty()) << "the game did not start";
     EXPECT_NE(record.find("cmdline=\"" + windows_form + "\"\n"), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
     EXPECT_NE(record.find("tag=inherited \xC3\xA9\n"), std::string::npos) << record;
 
-    record = start_and_read(StartProcessWithConsent, game);
+    record = start_and_read(StartProcessWithConsent, game, records);
     ASSERT_FALSE(record.empty()) << "the game did not start through the shell";
+    EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
+    EXPECT_NE(record.find(working_line), std::string::npos) << record;
+
+    // The desktop shell's environment, not the launcher's: the game records
+    // beside itself.
+    record = start_and_read(StartProcessThroughDesktop, game, scratch_ / c.folder / "records");
+    ASSERT_FALSE(record.empty()) << "the game did not start through the desktop shell";
     EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
   }
   fs::current_path(original);
+}
+
+// Wine gives every process a full administrator token and names no desktop
+// shell window: with nothing to compare with, no boundary is known, and a
+// download starts as usual. A token that cannot be read tells nothing.
+TEST_F(HostServicesTest, ElevationIsComparedWithTheDesktopShellOnly) {
+  EXPECT_EQ(ProcessElevation(GetCurrentProcess()), Elevation::kFull);
+  EXPECT_EQ(ProcessElevation(nullptr), Elevation::kUnknown);
+  ASSERT_EQ(GetShellWindow(), nullptr) << "the setup: no desktop shell";
+  EXPECT_FALSE(IsElevatedAboveDesktop());
+}
+
+// The trace is written only when a debugger or a viewer's buffer, in this
+// session or the global one, is there to read it.
+TEST_F(HostServicesTest, TraceIsWrittenOnlyWhenSomeoneReadsIt) {
+  EXPECT_FALSE(SomeoneReadsTheTrace()) << "the setup: no debugger, no viewer";
+  for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
+    SCOPED_TRACE(WideToUTF8(name));
+    HANDLE buffer =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_TRUE(SomeoneReadsTheTrace());
+    CloseHandle(buffer);
+    EXPECT_FALSE(SomeoneReadsTheTrace());
+  }
 }
 
 // This test program carries the launcher's version resource, so it stands

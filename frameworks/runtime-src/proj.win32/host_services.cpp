@@ -13,6 +13,7 @@
 #include "host_services.h"
 #include "shell_folder.h"
 #include "system_library.h"
+#include "trace_output.h"
 #include "utf_conversion.h"
 #include "version_resource.h"
 #include "windows_path.h"
@@ -92,6 +93,18 @@ std::wstring ModuleFileName() {
   }
 }
 
+// The file whose version resource is being read, for the trace of a read
+// that fails.
+PathString g_file_being_read;
+
+// Says which step of reading `path` failed, and why in the system's words:
+// a file held open by another program (32), one an antivirus quarantined
+// (225), a cloud file that is not on this computer.
+void TraceFileError(const char* step, const PathString& path, SystemError error) {
+  TraceSystemError("reading the version of " + InWindowsForm(path) + ": " + step + " failed",
+                   error);
+}
+
 // Reads up to `size` bytes at `offset` of the open file `context`: one
 // positioned read, so that no seek before it can fail unnoticed.
 std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
@@ -101,6 +114,11 @@ std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std
   DWORD read = 0;
   if (size > MAXDWORD ||
       !ReadFile(static_cast<HANDLE>(context), buffer, static_cast<DWORD>(size), &read, &position)) {
+    // The end of a file cut short is the reader's to judge, not an error.
+    const DWORD error = GetLastError();
+    if (size <= MAXDWORD && error != ERROR_HANDLE_EOF) {
+      TraceFileError("ReadFile", g_file_being_read, error);
+    }
     return 0;
   }
   return std::min<std::size_t>(read, size);
@@ -113,10 +131,27 @@ VersionResource FileVersionResource(const PathString& path) {
   HANDLE file = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
+  if (file == INVALID_HANDLE_VALUE) {
+    TraceFileError("CreateFileW", path, LastErrorOrFailure());
+    return {};
+  }
   ScopedHandle closer(file);
-  // Only a file on disk: a read from a pipe or a device could wait for ever.
-  if (GetFileType(file) != FILE_TYPE_DISK) return {};
+  // Not a pipe or a character device, whose reads could wait for ever. A
+  // file system that Windows cannot type (a user-mode one, such as a WinFsp
+  // mount, reports itself as a network file system) holds files all the
+  // same.
+  SetLastError(ERROR_SUCCESS);
+  const DWORD type = GetFileType(file);
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != ERROR_SUCCESS) {
+    TraceFileError("GetFileType", path, GetLastError());
+    return {};
+  }
+  if (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) {
+    Trace("reading the version of " + InWindowsForm(path) + ": not a file but a " +
+          (type == FILE_TYPE_PIPE ? "pipe" : "device"));
+    return {};
+  }
+  g_file_being_read = path;
   return ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
 }
 

@@ -2,22 +2,20 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
-#include "host_services.h"
+#include "bounded_thread.h"
 #include "utf_conversion.h"
 
 namespace {
-
-// Longer than any write to a viewer that takes its lines, far shorter than
-// the ten seconds a viewer that does not is waited for.
-const ULONGLONG kLongestWriteMs = 1000;
 
 // The lines of this run, as they are to be written. At namespace scope: a
 // function's static would bring the C++ runtime's thread-safe guard, and
 // with it the exception runtime.
 std::vector<std::wstring> g_kept_lines;
+
+DWORD WINAPI WriteKeptLines(void*) {
+  for (const std::wstring& line : g_kept_lines) OutputDebugStringW(line.c_str());
+  return 0;
+}
 
 }  // namespace
 
@@ -27,11 +25,34 @@ void Trace(const std::string& line) {
   g_kept_lines.push_back(UTF8ToWide("Pelterin: " + line + "\n"));
 }
 
+void TraceSystemError(const std::string& what, SystemError error) {
+  std::string text = GetSystemErrorText(error);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  Trace(what + ": " + (text.empty() ? "" : text + " ") + "(error " + std::to_string(error) + ")");
+}
+
+bool SomeoneReadsTheTrace() {
+  if (IsDebuggerPresent()) return true;
+  // The viewer's buffer, which a write maps to put its line in.
+  for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
+    HANDLE buffer = OpenFileMappingW(FILE_MAP_WRITE, FALSE, name);
+    if (buffer) {
+      CloseHandle(buffer);
+      return true;
+    }
+  }
+  return false;
+}
+
+const std::vector<std::wstring>& KeptTrace() { return g_kept_lines; }
+
 void WriteTrace() {
-  for (const std::wstring& line : g_kept_lines) {
-    const ULONGLONG begun = GetTickCount64();
-    OutputDebugStringW(line.c_str());
-    if (GetTickCount64() - begun > kLongestWriteMs) break;
+  // Left as they are while the thread may still be writing them.
+  if (SomeoneReadsTheTrace() &&
+      !RunWithTimeLimit(WriteKeptLines, nullptr, kLongestTraceWriteMs)) {
+    return;
   }
   g_kept_lines.clear();
 }
