@@ -69,7 +69,9 @@ bool IsElevatedAboveDesktop();
 // double-clicked program: with the desktop's rights, not the launcher's, in
 // the launcher's working directory. Returns 0 once the shell took it,
 // otherwise why it could not be handed over (kErrorCancelled when the
-// player declined).
+// player declined). A program whose manifest asks for administrator rights
+// is not handed over, since the shell would ask the player for them:
+// kErrorElevationRequired.
 SystemError StartProcessThroughDesktop(const PathString& path);
 
 // The system's own description of `error`, in the user's language, exactly as

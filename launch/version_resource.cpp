@@ -225,6 +225,8 @@ const std::size_t kDirectoryEntrySize = 8;
 const std::uint32_t kSubdirectoryFlag = 0x80000000;
 const std::uint16_t kVersionResourceType = 16;  // RT_VERSION
 const std::uint16_t kVersionResourceName = 1;   // VS_VERSION_INFO
+const std::uint16_t kManifestResourceType = 24;  // RT_MANIFEST
+const std::uint16_t kProgramManifestName = 1;    // CREATEPROCESS_MANIFEST_RESOURCE_ID
 const std::uint16_t kUsEnglish = 0x409;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
@@ -429,17 +431,19 @@ std::optional<std::uint32_t> FindLanguage(const Directory& directory,
   return std::nullopt;
 }
 
-// The RVA and size of the version resource's data: type 16, name 1, in the
-// language FindResource picks. Each level is read once, so that no offset
-// in the file can send the walk round in a circle.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> VersionData(const PeImage& image,
-                                                                   std::uint16_t user_language) {
+// The RVA and size of the data of resource `type`, `name`, in the language
+// FindResource picks. Each level is read once, so that no offset in the
+// file can send the walk round in a circle.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ResourceData(const PeImage& image,
+                                                                    std::uint16_t type_id,
+                                                                    std::uint16_t name_id,
+                                                                    std::uint16_t user_language) {
   const std::optional<Directory> types = ReadDirectory(image, 0);
   const std::optional<std::uint32_t> type =
-      types ? FindEntry(*types, kVersionResourceType, true) : std::nullopt;
+      types ? FindEntry(*types, type_id, true) : std::nullopt;
   const std::optional<Directory> names = type ? ReadDirectory(image, *type) : std::nullopt;
   const std::optional<std::uint32_t> name =
-      names ? FindEntry(*names, kVersionResourceName, true) : std::nullopt;
+      names ? FindEntry(*names, name_id, true) : std::nullopt;
   const std::optional<Directory> languages = name ? ReadDirectory(image, *name) : std::nullopt;
   const std::optional<std::uint32_t> language =
       languages ? FindLanguage(*languages, user_language) : std::nullopt;
@@ -475,17 +479,45 @@ VersionResource ParseVersionResource(const unsigned char* data, std::size_t size
   return resource;
 }
 
-VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language) {
+// Up to `most` bytes of the data of resource `type`, `name` of the PE file;
+// nothing when the file is no PE image, has no such resource, or its data
+// does not lie whole in the image, as the system copies all of it.
+std::optional<std::vector<unsigned char>> ReadResource(const FileByteReader& file,
+                                                       std::uint16_t type, std::uint16_t name,
+                                                       std::uint16_t user_language,
+                                                       std::size_t most) {
   PeImage image{file, {}};
-  if (!ReadHeaders(image)) return {};
-  // All of the data must be in the image, as the system copies all of it;
-  // no more than a version block can hold is read.
-  const auto data = VersionData(image, user_language);
+  if (!ReadHeaders(image)) return std::nullopt;
+  const auto data = ResourceData(image, type, name, user_language);
   std::vector<unsigned char> bytes;
   if (!data || !IsMapped(image, data->first, data->second) ||
-      !ReadAtAddress(image, data->first,
-                     std::min<std::size_t>(data->second, kMaxVersionResourceSize), bytes)) {
-    return {};
+      !ReadAtAddress(image, data->first, std::min<std::size_t>(data->second, most), bytes)) {
+    return std::nullopt;
   }
-  return ParseVersionResource(bytes.data(), bytes.size());
+  return bytes;
+}
+
+VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language) {
+  const auto data = ReadResource(file, kVersionResourceType, kVersionResourceName,
+                                 user_language, kMaxVersionResourceSize);
+  return data ? ParseVersionResource(data->data(), data->size()) : VersionResource();
+}
+
+bool AsksForAdministrator(const FileByteReader& file) {
+  // Longer than any manifest a program carries; one longer still is taken
+  // as asking, rather than read in part.
+  const std::size_t kMostManifestBytes = 1 << 20;
+  const auto manifest = ReadResource(file, kManifestResourceType, kProgramManifestName,
+                                     kUsEnglish, kMostManifestBytes + 1);
+  if (!manifest) return false;
+  if (manifest->size() > kMostManifestBytes) return true;
+  // The level's value, in UTF-8 or, its zero bytes left out, UTF-16. Found
+  // anywhere, even in a comment, it counts: a false alarm only starts the
+  // installed game.
+  std::string text;
+  for (unsigned char byte : *manifest) {
+    if (byte != 0) text += static_cast<char>(byte);
+  }
+  return text.find("requireAdministrator") != std::string::npos ||
+         text.find("highestAvailable") != std::string::npos;
 }

@@ -47,3 +47,9 @@ VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t us
 // the version in either layout, the names in the 32-bit one only. No length
 // in the block takes a read past `size`.
 VersionResource ParseVersionResource(const unsigned char* data, std::size_t size);
+
+// Whether the program's manifest asks for administrator rights (its
+// requestedExecutionLevel is requireAdministrator or highestAvailable), so
+// that the shell would ask the player for them before starting it. A
+// manifest longer than 1 MiB counts as asking.
+bool AsksForAdministrator(const FileByteReader& file);

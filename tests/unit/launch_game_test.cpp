@@ -245,6 +245,8 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
        {check_download, desktop_download, kClose}, true, 0},
       {"elevated: the shell cannot start the download", true, 0, 0, 0, 0,
        {check_download, desktop_download, check_installed, start_installed, kClose}, true, 1008},
+      {"elevated: the download's manifest asks for administrator rights", true, 0, 0, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 740},
       {"elevated: the shell's start declined", true, 0, 0, 0, 0,
        {check_download, desktop_download, kClose}, true, 1223},
       {"elevated: the download is the launcher", true, kLauncher, 0, 0, 0,

@@ -347,7 +347,32 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
   }
+  // Never handed to the desktop shell, which would ask the player for
+  // administrator rights: nothing starts.
+  const fs::path asks = scratch_ / "asks";
+  fs::create_directories(asks / "records");
+  fs::copy_file(FakeGame("fake_game_asks_for_administrator.exe"), asks / "Slots.exe");
+  EXPECT_EQ(StartProcessThroughDesktop(Utf8Path(asks / "Slots.exe")), kErrorElevationRequired);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_TRUE(fs::is_empty(asks / "records"));
   fs::current_path(original);
+}
+
+// Whether the shell would ask for administrator rights before it starts a
+// program, as its manifest says.
+TEST_F(HostServicesTest, ManifestsThatAskForAdministratorRights) {
+  struct Case {
+    PathString path;
+    bool asks;
+  };
+  const Case cases[] = {
+      {Utf8Path(FakeGame("fake_game_asks_for_administrator.exe")), true},
+      {Utf8Path(FakeGame("fake_game_asks_in_utf16.exe")), true},
+      {Utf8Path(FakeGame("fake_game_1.0.3.0.exe")), false},
+      {GetExeDirectory() + "../../frameworks/runtime-src/proj.win32/Pelterin.exe", false},
+      {Utf8Path(scratch_) + "/missing.exe", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FileAsksForAdministrator(c.path), c.asks) << c.path;
 }
 
 // Wine gives every process a full administrator token and names no desktop

@@ -222,6 +222,13 @@ bool IsElevatedAboveDesktop() {
 }
 
 SystemError StartProcessThroughDesktop(const PathString& path) {
+  // The shell would ask the player for them, and their consent would hand
+  // full rights to a file any program of theirs can change.
+  if (FileAsksForAdministrator(path)) {
+    Trace("not handing " + InWindowsForm(path) + " to the desktop shell: its manifest asks for "
+          "administrator rights");
+    return kErrorElevationRequired;
+  }
   // Kept if the thread is left running: it may still read it.
   DesktopStart* start = new DesktopStart;
   start->file = UTF8ToWide(InWindowsForm(path));

@@ -93,16 +93,15 @@ std::wstring ModuleFileName() {
   }
 }
 
-// The file whose version resource is being read, for the trace of a read
-// that fails.
-PathString g_file_being_read;
+// What is being read, such as "the version of C:\...\Slots.exe", for the
+// trace of a step that fails.
+std::string g_reading;
 
-// Says which step of reading `path` failed, and why in the system's words:
-// a file held open by another program (32), one an antivirus quarantined
-// (225), a cloud file that is not on this computer.
-void TraceFileError(const char* step, const PathString& path, SystemError error) {
-  TraceSystemError("reading the version of " + InWindowsForm(path) + ": " + step + " failed",
-                   error);
+// Says which step of reading failed, and why in the system's words: a file
+// held open by another program (32), one an antivirus quarantined (225), a
+// cloud file that is not on this computer.
+void TraceFileError(const char* step, SystemError error) {
+  TraceSystemError("reading " + g_reading + ": " + step + " failed", error);
 }
 
 // Reads up to `size` bytes at `offset` of the open file `context`: one
@@ -116,42 +115,50 @@ std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std
       !ReadFile(static_cast<HANDLE>(context), buffer, static_cast<DWORD>(size), &read, &position)) {
     // The end of a file cut short is the reader's to judge, not an error.
     const DWORD error = GetLastError();
-    if (size <= MAXDWORD && error != ERROR_HANDLE_EOF) {
-      TraceFileError("ReadFile", g_file_being_read, error);
-    }
+    if (size <= MAXDWORD && error != ERROR_HANDLE_EOF) TraceFileError("ReadFile", error);
     return 0;
   }
   return std::min<std::size_t>(read, size);
 }
 
-// The file's version resource, read from the file itself a part at a time:
-// the version functions would trust the sizes the file gives, and fault on
-// a damaged one. Other programs may hold the file open, to write it too.
-VersionResource FileVersionResource(const PathString& path) {
+// `path` opened to read `what` of it ("the version"), while other programs
+// may hold it open, to write it too; nothing, with why in the trace, when
+// it cannot be opened or is no file.
+HANDLE OpenGameFile(const PathString& path, const char* what) {
+  g_reading = std::string(what) + " of " + InWindowsForm(path);
   HANDLE file = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    TraceFileError("CreateFileW", path, LastErrorOrFailure());
-    return {};
+    TraceFileError("CreateFileW", LastErrorOrFailure());
+    return nullptr;
   }
-  ScopedHandle closer(file);
   // Not a pipe or a character device, whose reads could wait for ever. A
   // file system that Windows cannot type (a user-mode one, such as a WinFsp
   // mount, reports itself as a network file system) holds files all the
   // same.
   SetLastError(ERROR_SUCCESS);
   const DWORD type = GetFileType(file);
-  if (type == FILE_TYPE_UNKNOWN && GetLastError() != ERROR_SUCCESS) {
-    TraceFileError("GetFileType", path, GetLastError());
-    return {};
-  }
-  if (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) {
-    Trace("reading the version of " + InWindowsForm(path) + ": not a file but a " +
+  const DWORD error = GetLastError();
+  if (type == FILE_TYPE_UNKNOWN && error != ERROR_SUCCESS) {
+    TraceFileError("GetFileType", error);
+  } else if (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) {
+    Trace("reading " + g_reading + ": not a file but a " +
           (type == FILE_TYPE_PIPE ? "pipe" : "device"));
-    return {};
+  } else {
+    return file;
   }
-  g_file_being_read = path;
+  CloseHandle(file);
+  return nullptr;
+}
+
+// The file's version resource, read from the file itself a part at a time:
+// the version functions would trust the sizes the file gives, and fault on
+// a damaged one.
+VersionResource FileVersionResource(const PathString& path) {
+  HANDLE file = OpenGameFile(path, "the version");
+  if (!file) return {};
+  ScopedHandle closer(file);
   return ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
 }
 
@@ -204,6 +211,13 @@ bool IsFileExist(const PathString& path) {
 
 VersionString GetFileVersionString(const PathString& path) {
   return FileVersionResource(path).version;
+}
+
+bool FileAsksForAdministrator(const PathString& path) {
+  HANDLE file = OpenGameFile(path, "the manifest");
+  if (!file) return false;
+  ScopedHandle closer(file);
+  return AsksForAdministrator({ReadFileBytes, file});
 }
 
 bool IsLauncherItself(const PathString& path) {
