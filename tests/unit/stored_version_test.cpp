@@ -26,11 +26,29 @@ std::string Repeat(const std::string& text, std::size_t times) {
   return repeated;
 }
 
+// `count` attributes, named `prefix` and a number of two digits or more.
+std::string Attributes(std::size_t count, const std::string& prefix = "a") {
+  std::string attributes;
+  for (std::size_t i = 0; i < count; ++i) {
+    attributes += " " + prefix + (i < 10 ? "0" : "") + std::to_string(i) + "=\"\"";
+  }
+  return attributes;
+}
+
 // An element of `count` attributes.
-std::string WithAttributes(std::size_t count) {
-  std::string element = "<e";
-  for (std::size_t i = 0; i < count; ++i) element += " a" + std::to_string(i) + "=\"\"";
-  return element + "/>";
+std::string WithAttributes(std::size_t count) { return "<e" + Attributes(count) + "/>"; }
+
+// An element whose start and end tags have `count` attributes each.
+std::string WithEndTagAttributes(std::size_t count) {
+  return "<e" + Attributes(count) + "></e" + Attributes(count) + ">";
+}
+
+// The longest name prefix that 64 attributes can share within
+// kMaxAttributeNameComparisonBytes: the k-th compares k - 1 times the bytes
+// from the previous value's closing quote to its own opening quote (its
+// name, two digits, ' ', '=' and that quote).
+std::size_t LongestSharedPrefix() {
+  return kMaxAttributeNameComparisonBytes / (64 * 63 / 2) - 5;
 }
 
 // `count` character references that the parser searches to the end of
@@ -119,15 +137,26 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
       {"attributes up to their limit on one element",
        UnderRoot(WithAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
       {"character references up to their limit",
-       UnderRoot("", "<win32_app_new_version>" + UnendedReferences(MostUnendedReferences()) +
-                         "</win32_app_new_version>"),
-       UnendedReferences(MostUnendedReferences())},
-      {"a million references, each ended by its ';'",
-       UnderRoot("", "<win32_app_new_version>" + Repeat("&#52;", 1 << 20) +
-                         "</win32_app_new_version>"),
-       std::string(1 << 20, '4')},
-      {"a ';' ends the search of the references before it",
-       UnderRoot("", "<win32_app_new_version>" + halves + "</win32_app_new_version>"), halves},
+       UnderRoot("<k>" + UnendedReferences(MostUnendedReferences()) + "</k>"), "1.0.4.0"},
+      {"references in an attribute value up to their limit",
+       UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences()) + "'/>"), "1.0.4.0"},
+      {"a million references, each ended by its ';'", UnderRoot("<k>" + Repeat("&#52;", 1 << 20) +
+                                                                "</k>"), "1.0.4.0"},
+      {"a ';' ends the search of the references before it", UnderRoot("<k>" + halves + "</k>"),
+       "1.0.4.0"},
+      {"a value's closing quote ends the search of its references",
+       UnderRoot("<e a=\"" + half + "\"></e b='" + half + "'>"),
+       "1.0.4.0"},
+      {"the longest version a folder name holds",
+       UnderRoot("", "<win32_app_new_version>1.0.4" + Repeat(".0", 120) + "</win32_app_new_version>"),
+       "1.0.4" + Repeat(".0", 120)},
+      {"end-tag attributes up to the limit on one element",
+       UnderRoot(WithEndTagAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
+      {"end-tag attributes count as markup, up to its limit",
+       UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2)), "1.0.4.0"},
+      {"attribute names compared up to their limit",
+       UnderRoot("<e" + Attributes(64, std::string(LongestSharedPrefix(), 'p')) + "/>"),
+       "1.0.4.0"},
       {"nested as deep as the parser reads", UnderRoot(Repeat("<a>", 97) + Repeat("</a>", 97)),
        "1.0.4.0"},
       {"what follows a NUL is not read, nor counted",
@@ -165,6 +194,7 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"not XML", "win32_app_new_version=1.0.4.0", parse_error.c_str()},
       {"unclosed", "<r><win32_app_new_version>1.0.4.0</win32_app_new_version>",
        parse_error.c_str()},
+      {"a value without its closing quote", "<r><e a='1.0.4.0", parse_error.c_str()},
       {"mismatched", "<r><win32_app_new_version>1.0.4.0</r></win32_app_new_version>",
        "UserDefault.xml cannot be parsed (XML_ERROR_MISMATCHED_ELEMENT at line 1)"},
       {"binary", std::string("\x00\xFF\xFE<r>\x01", 7), parse_error.c_str()},
@@ -202,6 +232,21 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"character references past their limit",
        UnderRoot("<k>" + UnendedReferences(MostUnendedReferences() + 1) + "</k>"),
        too_many_references.c_str()},
+      {"an attribute past the limit on an end tag",
+       UnderRoot("<e></e" + Attributes(kMaxAttributesPerElement + 1) + ">"),
+       too_many_attributes.c_str()},
+      {"end-tag attributes past the markup limit",
+       UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2 - 1) + "<e></e a='' b=''>"),
+       too_much_markup.c_str()},
+      {"attribute names compared past their limit",
+       UnderRoot("<e" + Attributes(64, std::string(LongestSharedPrefix() + 1, 'p')) + "/>"),
+       "UserDefault.xml has attributes whose names take more than 64 MiB of comparisons"},
+      {"references in an attribute value past their limit",
+       UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences() + 1) + "'/>"),
+       too_many_references.c_str()},
+      {"a version longer than a folder name holds",
+       UnderRoot("", "<win32_app_new_version>1.0.4" + Repeat(".0", 120) + "0</win32_app_new_version>"),
+       "win32_app_new_version holds more than 245 bytes, more than a download folder's name can hold"},
       {"nested deeper than the parser reads", UnderRoot(Repeat("<a>", 98) + Repeat("</a>", 98)),
        "UserDefault.xml cannot be parsed (XML_ELEMENT_DEPTH_EXCEEDED at line 1)"},
   };
