@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
 """How long the player waits for the game after starting Pelterin, under Wine.
 
-Four starters start the same fake Slots.exe 1.0.4.0, which records the moment
-it began running: Pelterin in a typical run (it starts that download),
-required_work_starter (the work the launcher's job requires, the simplest
-way), bare_starter (CreateProcessW alone) and window_starter (a hidden window
-first). A run's time is that moment minus the moment before `wine` is spawned.
-The starters take turns, so that the machine's load falls on all alike, and
-the first rounds are dropped. The figure with a target is the median of the
-ratios of each Pelterin run over the required-work run right after it, with
-a 95 % bootstrap interval: one that spans the target needs more runs.
-
-Needs an X display (xvfb-run). Measures the build of PELTERIN_WINE_ARCH (win32
-or win64) in a Wine prefix of its own with one wineserver throughout, or with
---in-session in the running one (its test among the Windows tests). A Notepad
+Pelterin in a typical run, required_work_starter (the work the launcher's job
+requires, the simplest way), bare_starter (CreateProcessW alone) and
+window_starter (a hidden window first) take turns starting the same fake
+Slots.exe 1.0.4.0, which records when it began: a run's time is that moment
+minus the moment before `wine` is spawned. The figure with a target is the
+median of the ratios of each Pelterin run over the required-work run right
+after it, with a 95 % bootstrap interval (one that spans the target needs
+more runs). Needs an X display. Measures the build of PELTERIN_WINE_ARCH in a
+Wine prefix of its own, or with --in-session in the running one. A Notepad
 holds Wine's desktop open, as the shell does on Windows: Wine closes it a
 second after the last window, and the next start would pay ~100 ms to reopen it.
 """
@@ -32,13 +28,10 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from wine_tree import (WINE_RUN, download_path, read_records, set_local_app_data,  # noqa: E402
                        wine, wine_path, write_settings)
 
-# FILETIME counts 100 ns units from 1601-01-01; Unix time from 1970-01-01.
-FILETIME_UNIX_EPOCH = 116444736000000000
+FILETIME_UNIX_EPOCH = 116444736000000000  # 100 ns units from 1601 to 1970
 STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter")
-# Pelterin / required_work_starter, median of the pairwise ratios; never enforced.
-TARGET = 1.02
-# scripts/wine-run reads the architecture from the environment too.
-WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
+TARGET = 1.02  # Pelterin / required_work_starter, median of the pairwise ratios; not enforced
+WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")  # which scripts/wine-run reads too
 
 
 def parse_args():
@@ -59,10 +52,9 @@ class Bench:
     def __init__(self, args):
         self.args = args
         self.env = dict(os.environ, **({} if args.in_session else {"WINEPREFIX": str(args.prefix)}))
-        scratch = args.scratch
-        self.install = scratch / "Games" / "Orvellane"
-        self.local_app_data = scratch / "AppData" / "Local"
-        self.records = scratch / "records"
+        self.install = args.scratch / "Games" / "Orvellane"
+        self.local_app_data = args.scratch / "AppData" / "Local"
+        self.records = args.scratch / "records"
         self.download = download_path(self.local_app_data / "Orvellane", "1.0.4.0")
         self.run_env = dict(self.env, PELTERIN_RECORD_DIR=wine_path(self.records))
 
@@ -104,21 +96,17 @@ class Bench:
         if not self.args.in_session:
             wine("--end-session", env=self.env)
 
-    def command(self, starter):
-        exe = wine_path(self.install / f"{starter}.exe")
-        return [exe] if starter == "Pelterin" else [exe, wine_path(self.download)]
-
     def run_once(self, starter):
         """(ms until the game ran, ms until the starter's wine ended)."""
         for old in self.records.iterdir():
             old.unlink()
-        command = [WINE_RUN, *self.command(starter)]
+        command = [WINE_RUN, wine_path(self.install / f"{starter}.exe")]
+        command += [] if starter == "Pelterin" else [wine_path(self.download)]
         start = time.time()
         process = subprocess.Popen(command, cwd=self.install, env=self.run_env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
-        ended = None
-        recorded = False
+        ended, recorded = None, False
         deadline = time.monotonic() + self.args.timeout
         while not recorded or ended is None:
             if ended is None and process.poll() is not None:
