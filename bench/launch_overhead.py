@@ -37,7 +37,7 @@ WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")  # which scripts/wine-
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     add = parser.add_argument
-    add("--runs", type=int, default=45, help="measured runs per starter (45 for a figure to report)")
+    add("--runs", type=int, default=45, help="runs per starter (45 for a figure to report)")
     add("--warmup", type=int, default=2, help="rounds run first and dropped")
     add("--build", type=Path, required=True, help="the Windows build tree")
     add("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
@@ -61,7 +61,7 @@ class Bench:
     def lay_out(self):
         build = self.args.build
         sources = {f"{s}.exe": build / "bench" / f"{s}.exe" for s in STARTERS[1:]}
-        sources["Pelterin.exe"] = build / "frameworks" / "runtime-src" / "proj.win32" / "Pelterin.exe"
+        sources["Pelterin.exe"] = build / "frameworks/runtime-src/proj.win32/Pelterin.exe"
         sources["Slots.exe"] = build / "tests" / "win" / "fake_game_1.0.3.0.exe"
         game = build / "tests" / "win" / "fake_game_1.0.4.0.exe"
         missing = [str(p) for p in [*sources.values(), game] if not p.is_file()]
@@ -188,7 +188,8 @@ def report(args, times, exits):
              "the cost of a window under Wine")):
         low, high = interval(ratio_of_medians, times[top], times[bottom])
         extra = f"   {note}: {median[top] - median[bottom]:+.1f} ms" if note else ""
-        print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x  [{low:5.3f}, {high:5.3f}]{extra}")
+        print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x"
+              f"  [{low:5.3f}, {high:5.3f}]{extra}")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.
     fastest = {s: min(times[s]) for s in STARTERS}

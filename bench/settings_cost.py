@@ -43,7 +43,8 @@ def attributes(count, prefix="a"):
 def shapes(limit):
     """(name, file) of the costliest shapes at each limit and just past it."""
     size, markup = limit["kMaxSettingsBytes"], limit["kMaxSettingsMarkup"]
-    per_element, compared = limit["kMaxAttributesPerElement"], limit["kMaxAttributeNameComparisonBytes"]
+    per_element = limit["kMaxAttributesPerElement"]
+    compared = limit["kMaxAttributeNameComparisonBytes"]
     search, version = limit["kMaxReferenceSearchBytes"], limit["kMaxStoredVersionBytes"]
     # n references of 3 bytes without ';' search 3 n (n + 1) / 2 bytes.
     references = max(n for n in range(1, 20000) if 3 * n * (n + 1) // 2 <= search)
@@ -54,16 +55,14 @@ def shapes(limit):
     many = (markup - 3) // (per_element + 1)
     rest = markup - 3 - many * (per_element + 1)
     ordinary = "    <music_volume_{0:06d}>0.8</music_volume_{0:06d}>\n"
-    rows = [
+    return [
         ("16 MiB of text (one element)", in_root("", size=size)),
         ("a byte more", in_root("", size=size + 1)),
         ("16 MiB in one comment", in_root("<!--" + "x" * (size - 90) + "-->")),
-    ]
-    for item in ("<k>v</k>", "<a/>x", "<!---->"):
-        rows += [(f"{item} up to the markup limit, padded to 16 MiB",
-                  in_root(item * (markup - 3), size=size)),
-                 (f"{item}, one more", in_root(item * (markup - 1)))]
-    rows += [
+    ] + [row for item in ("<k>v</k>", "<a/>x", "<!---->") for row in (
+        (f"{item} up to the markup limit, padded to 16 MiB",
+         in_root(item * (markup - 3), size=size)),
+        (f"{item}, one more", in_root(item * (markup - 1))))] + [
         ("<?p?> before the root, up to the markup limit", b"<?p?>" * (markup - 2) + in_root("")),
         ("<?p?>, one more", b"<?p?>" * (markup - 1) + in_root("")),
         (f"{many} elements of {per_element} attributes, padded to 16 MiB",
@@ -81,8 +80,8 @@ def shapes(limit):
          in_root(f"<e a='{'&#1' * references}' a=''/>")),
         ("one more", in_root(f"<e a='{'&#1' * (references + 1)}' a=''/>")),
         ("every limit at once, padded to 16 MiB",
-         in_root(f"<e{attributes(per_element, 'p' * prefix)}/>" + "<k>v</k>" * (markup - 4 - per_element),
-                 value="&#1" * references, size=size)),
+         in_root(f"<e{attributes(per_element, 'p' * prefix)}/>"
+                 + "<k>v</k>" * (markup - 4 - per_element), value="&#1" * references, size=size)),
         (f"a version of {version} bytes", in_root("", value="1" + ".0" * ((version - 1) // 2))),
         ("16 MiB of version, refused", in_root("", value="1" + ".0" * ((size - 70) // 2))),
         ("16 MiB of <k>v</k>, refused", in_root("<k>v</k>" * ((size - 70) // 8))),
@@ -90,7 +89,6 @@ def shapes(limit):
         ("4 MiB of the game's own keys",
          in_root("".join(ordinary.format(i) for i in range((4 << 20) // 52)))),
     ]
-    return rows
 
 
 def read_once(command, folder):
@@ -118,8 +116,8 @@ def report_shapes(args):
         if args.wine:
             wine_seconds, wine_peak, wine_found = read_once(
                 [wine, "--arch", "win64", args.wine.resolve()], folder)
-            under_wine = f"{wine_seconds:.3f} s, {wine_peak / 1024:.0f} MiB"
-            under_wine += f" ({wine_found})" if wine_found != found else ""
+            under_wine = f"{wine_seconds:.3f} s, {wine_peak / 1024:.0f} MiB" + (
+                f" ({wine_found})" if wine_found != found else "")
         print(f"| {name} | {len(data):,} | {seconds:.3f} s, {peak / 1024:.0f} MiB | {under_wine} |"
               f" {found} |", flush=True)
         (folder / "UserDefault.xml").unlink()

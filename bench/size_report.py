@@ -107,7 +107,8 @@ def print_link_map(map_path, exe_bytes):
         size = sum(sum(kinds.values()) for _, kinds in ranked[10:])
         print(f"    {f'{len(ranked) - 10} others':28s} {size:8d} {size * 100 / total:5.1f}%")
     print(f"    {'all kept input sections':28s} {total:8d}          (the other"
-          f" {exe_bytes - total} bytes of the file: headers and alignment)\n\n  The largest single objects:")
+          f" {exe_bytes - total} bytes of the file: headers and alignment)")
+    print("\n  The largest single objects:")
     for obj, size in sorted(by_object.items(), key=lambda item: -item[1])[:10]:
         print(f"    {size:8d}  {obj}")
 
