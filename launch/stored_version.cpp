@@ -73,7 +73,7 @@ std::size_t PastReferences(std::string_view text, std::size_t from, char end,
                            ReferenceSearch* search) {
   std::size_t i = from;
   while (i < text.size() && text[i] != end) {
-    if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '#') {
+    if (text.compare(i, 2, "&#") == 0) {
       search->Reference(i);
       i += 2;
       continue;

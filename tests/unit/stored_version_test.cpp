@@ -62,6 +62,16 @@ std::size_t MostUnendedReferences() {
   return count;
 }
 
+// References the parser searches exactly kMaxReferenceSearchBytes for in all
+// (plus `more`), the last of them to the end of the file, past the root; a
+// text without references before the root.
+std::string ReferencesSearchedToTheLimit(std::size_t more) {
+  const std::size_t count = MostUnendedReferences();
+  const std::size_t rest = kMaxReferenceSearchBytes - 3 * count * (count + 1) / 2;
+  return "\n" + UnderRoot("<k>" + UnendedReferences(count) + "</k>") + "&#" +
+         std::string(rest - 2 + more, ' ');
+}
+
 class StoredVersionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,6 +150,8 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
        UnderRoot("<k>" + UnendedReferences(MostUnendedReferences()) + "</k>"), "1.0.4.0"},
       {"references in an attribute value up to their limit",
        UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences()) + "'/>"), "1.0.4.0"},
+      {"'&' and '#' apart are no references", UnderRoot("<k>" + Repeat("& #", 7000) + "</k>"),
+       "1.0.4.0"},
       {"a million references, each ended by its ';'", UnderRoot("<k>" + Repeat("&#52;", 1 << 20) +
                                                                 "</k>"), "1.0.4.0"},
       {"a ';' ends the search of the references before it", UnderRoot("<k>" + halves + "</k>"),
@@ -241,6 +253,10 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"attribute names compared past their limit",
        UnderRoot("<e" + Attributes(64, std::string(LongestSharedPrefix() + 1, 'p')) + "/>"),
        "UserDefault.xml has attributes whose names take more than 64 MiB of comparisons"},
+      {"references searched exactly to their limit, to the end of the file",
+       ReferencesSearchedToTheLimit(0), parse_error.c_str()},
+      {"references searched a byte further", ReferencesSearchedToTheLimit(1),
+       too_many_references.c_str()},
       {"references in an attribute value past their limit",
        UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences() + 1) + "'/>"),
        too_many_references.c_str()},
