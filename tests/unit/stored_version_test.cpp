@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <cstddef>
 #include <string>
 
@@ -43,12 +44,17 @@ std::string WithEndTagAttributes(std::size_t count) {
   return "<e" + Attributes(count) + "></e" + Attributes(count) + ">";
 }
 
-// The longest name prefix that 64 attributes can share within
-// kMaxAttributeNameComparisonBytes: the k-th compares k - 1 times the bytes
-// from the previous value's closing quote to its own opening quote (its
-// name, two digits, ' ', '=' and that quote).
-std::size_t LongestSharedPrefix() {
-  return kMaxAttributeNameComparisonBytes / (64 * 63 / 2) - 5;
+// Attributes whose names the parser compares exactly
+// kMaxAttributeNameComparisonBytes in all (plus `more`): the k-th of an
+// element costs k - 1 times the bytes from the previous value's closing quote
+// to its own opening quote. 64 attributes sharing a long prefix (and a
+// number, ' ', '=' and the quote), then the rest on a second attribute.
+std::string NamesComparedToTheLimit(std::size_t more) {
+  const std::size_t pairs = 64 * 63 / 2;
+  const std::size_t prefix = kMaxAttributeNameComparisonBytes / pairs - 5;
+  const std::size_t rest = kMaxAttributeNameComparisonBytes - pairs * (prefix + 5);
+  return "<e" + Attributes(64, std::string(prefix, 'p')) + "/><f a='' " +
+         std::string(rest - 3 + more, 'q') + "=''/>";
 }
 
 // `count` character references that the parser searches to the end of
@@ -89,10 +95,8 @@ class StoredVersionTest : public ::testing::Test {
   static void Write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  static int Unique() {
-    static int counter = 0;
-    return ++counter;
-  }
+  // Random, so that two runs of the suite at once never share a folder.
+  static unsigned Unique() { return std::random_device()(); }
 
   fs::path original_;
   fs::path scratch_;
@@ -166,8 +170,7 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
        UnderRoot(WithEndTagAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
       {"end-tag attributes count as markup, up to its limit",
        UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2)), "1.0.4.0"},
-      {"attribute names compared up to their limit",
-       UnderRoot("<e" + Attributes(64, std::string(LongestSharedPrefix(), 'p')) + "/>"),
+      {"attribute names compared up to their limit", UnderRoot(NamesComparedToTheLimit(0)),
        "1.0.4.0"},
       {"nested as deep as the parser reads", UnderRoot(Repeat("<a>", 97) + Repeat("</a>", 97)),
        "1.0.4.0"},
@@ -250,8 +253,7 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"end-tag attributes past the markup limit",
        UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2 - 1) + "<e></e a='' b=''>"),
        too_much_markup.c_str()},
-      {"attribute names compared past their limit",
-       UnderRoot("<e" + Attributes(64, std::string(LongestSharedPrefix() + 1, 'p')) + "/>"),
+      {"attribute names compared past their limit", UnderRoot(NamesComparedToTheLimit(1)),
        "UserDefault.xml has attributes whose names take more than 64 MiB of comparisons"},
       {"references searched exactly to their limit, to the end of the file",
        ReferencesSearchedToTheLimit(0), parse_error.c_str()},
