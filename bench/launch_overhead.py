@@ -179,17 +179,14 @@ def report(args, times, exits):
     print(f"    target <= {TARGET:.2f}x: {verdict} (medians: Pelterin's own code"
           f" {median['Pelterin'] - median['required_work_starter']:+.1f} ms)\n")
     print(f"  {'ratio of medians':27s} {'':6s}   95 % interval")
-    for top, bottom, name, note in (
-            ("Pelterin", "window_starter", "Pelterin / window_starter", ""),
-            ("Pelterin", "bare_starter", "Pelterin / bare_starter", ""),
-            ("required_work_starter", "window_starter", "required / window_starter",
-             "the required work beyond the window"),
-            ("window_starter", "bare_starter", "window / bare_starter",
-             "the cost of a window under Wine")):
+    for top, bottom, note in (("Pelterin", "window_starter", ""), ("Pelterin", "bare_starter", ""),
+                              ("required_work_starter", "window_starter",
+                               "the required work beyond the window"),
+                              ("window_starter", "bare_starter", "the cost of a window under Wine")):
         low, high = interval(ratio_of_medians, times[top], times[bottom])
         extra = f"   {note}: {median[top] - median[bottom]:+.1f} ms" if note else ""
-        print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x"
-              f"  [{low:5.3f}, {high:5.3f}]{extra}")
+        name = top.replace("_work_starter", "") + " / " + bottom
+        print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x  [{low:5.3f}, {high:5.3f}]{extra}")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.
     fastest = {s: min(times[s]) for s in STARTERS}

@@ -135,9 +135,9 @@ def main():
     args, flags = parser.parse_known_args()
     if args.shapes:
         return report_shapes(args)
-    print(f"  One lookup, {args.repetitions} repetitions (cv: their coefficient of variation),"
-          " the file\n  from the page cache; bytes_per_second level across sizes (and Google"
-          " Benchmark's\n  BigO fit) means the cost is linear.\n", flush=True)
+    print(f"  One lookup, {args.repetitions} repetitions (cv: their coefficient of variation), the"
+          " file from the page cache;\n  bytes_per_second level across sizes (and the BigO fit)"
+          " means the cost is linear.\n", flush=True)
     subprocess.run([args.bench, f"--files={args.scratch}", "--benchmark_counters_tabular=true",
                     f"--benchmark_repetitions={args.repetitions}",
                     "--benchmark_report_aggregates_only=true", *flags],
@@ -145,11 +145,9 @@ def main():
     small, large = (read_once([args.bench, f"--read-once={args.scratch / name}"], args.scratch)[1]
                     for name in ("4KB", "16MB"))
     size = (args.scratch / "16MB" / "UserDefault.xml").stat().st_size
-    print("\n  Peak memory of one lookup (maximum resident set size):")
-    print(f"    16 MB file:          {large / 1024:7.1f} MiB")
-    print(f"    4 KB file (baseline):{small / 1024:7.1f} MiB  (the program itself)")
-    print(f"    the 16 MB file costs {(large - small) / 1024:6.1f} MiB,"
-          f" {(large - small) * 1024 / size:.2f}x its size of {size / 1048576:.1f} MiB")
+    print(f"\n  Peak memory of one lookup: {large / 1024:.1f} MiB for the 16 MB file, {small / 1024:.1f}"
+          f" MiB for the 4 KB one (the program itself): the file costs {(large - small) / 1024:.1f}"
+          f" MiB, {(large - small) * 1024 / size:.2f}x its size of {size / 1048576:.1f} MiB")
 
 
 if __name__ == "__main__":
