@@ -185,7 +185,7 @@ def report(args, times, exits):
                               ("window_starter", "bare_starter", "the cost of a window under Wine")):
         low, high = interval(ratio_of_medians, times[top], times[bottom])
         extra = f"   {note}: {median[top] - median[bottom]:+.1f} ms" if note else ""
-        name = top.replace("_work_starter", "") + " / " + bottom
+        name = top.replace("_work", "").replace("_starter", "") + " / " + bottom
         print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x  [{low:5.3f}, {high:5.3f}]{extra}")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.
