@@ -25,9 +25,9 @@ def print_file(exe):
     before = json.loads((HERE / "before.json").read_text())["amd64" if amd64 else "i386"]
     size, old = exe.stat().st_size, before["bytes"]
     print(f"  Pelterin.exe: {size} bytes = {size / 1024:.1f} KiB (before: {old} bytes ="
-          f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)")
-    print(f"  target <= 100 KiB: {'met' if size <= TARGET else 'not met'};"
-          f" stretch <= 80 KiB: {'met' if size <= STRETCH else 'not met'}")
+          f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)\n  target <= 100 KiB:"
+          f" {'met' if size <= TARGET else 'not met'}; stretch <= 80 KiB:"
+          f" {'met' if size <= STRETCH else 'not met'}")
     tables = [(entry.dll.decode(), len(entry.imports)) for entry in pe.DIRECTORY_ENTRY_IMPORT]
     print(f"  imports: {' '.join(dll for dll, _ in tables)}  (statically linked: no runtime DLLs;"
           f" not packed)\n  imported functions: {sum(count for _, count in tables)} (before:"
@@ -113,10 +113,6 @@ def print_link_map(map_path, exe_bytes):
         print(f"    {size:8d}  {obj}")
 
 
-def main():
+if __name__ == "__main__":
     folder = Path(sys.argv[1]) / "frameworks" / "runtime-src" / "proj.win32"
     print_link_map(folder / "Pelterin.map", print_file(folder / "Pelterin.exe"))
-
-
-if __name__ == "__main__":
-    main()

@@ -134,16 +134,10 @@ def encode_ico(rows):
     return directory + entry + image
 
 
-def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: make-icon.py OUTPUT.ico\n")
-        return 2
-    # Written beside it and renamed: an interrupted build leaves no truncated icon.
-    with open(argv[1] + ".tmp", "wb") as output:
-        output.write(encode_ico(render()))
-    os.replace(argv[1] + ".tmp", argv[1])
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    if len(sys.argv) != 2:
+        sys.exit("usage: make-icon.py OUTPUT.ico")
+    # Written beside it and renamed: an interrupted build leaves no truncated icon.
+    with open(sys.argv[1] + ".tmp", "wb") as output:
+        output.write(encode_ico(render()))
+    os.replace(sys.argv[1] + ".tmp", sys.argv[1])
