@@ -210,6 +210,7 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"unclosed", "<r><win32_app_new_version>1.0.4.0</win32_app_new_version>",
        parse_error.c_str()},
       {"a value without its closing quote", "<r><e a='1.0.4.0", parse_error.c_str()},
+      {"a tag without a name", "<r><>" + record.substr(3), parse_error.c_str()},
       {"mismatched", "<r><win32_app_new_version>1.0.4.0</r></win32_app_new_version>",
        "UserDefault.xml cannot be parsed (XML_ERROR_MISMATCHED_ELEMENT at line 1)"},
       {"binary", std::string("\x00\xFF\xFE<r>\x01", 7), parse_error.c_str()},
