@@ -110,8 +110,7 @@ def report_shapes(args):
         folder = args.scratch / f"shape-{number:02d}"
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "UserDefault.xml").write_bytes(data)
-        seconds, peak, found = read_once([args.bench.resolve(), f"--read-once={folder.resolve()}"],
-                                         folder)
+        seconds, peak, found = read_once([args.bench, f"--read-once={folder.resolve()}"], folder)
         under_wine = ""
         if args.wine:
             wine_seconds, wine_peak, wine_found = read_once(
@@ -125,7 +124,7 @@ def report_shapes(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("bench", type=Path)
+    parser.add_argument("bench", type=lambda name: Path(name).resolve())
     parser.add_argument("scratch", type=Path)
     # At least 2: with one, Google Benchmark 1.7 leaves the largest file out of its table.
     parser.add_argument("--repetitions", type=int, default=5, choices=range(2, 100),
