@@ -31,6 +31,7 @@ from wine_tree import (WINE_RUN, download_path, read_records, set_local_app_data
 FILETIME_UNIX_EPOCH = 116444736000000000  # 100 ns units from 1601 to 1970
 STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter")
 TARGET = 1.02  # Pelterin / required_work_starter, median of the pairwise ratios; not enforced
+GAME_TIMEOUT, PAUSE = 30.0, 0.3  # seconds to wait for a game, and between runs
 WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")  # which scripts/wine-run reads too
 
 
@@ -42,8 +43,6 @@ def parse_args():
     add("--build", type=Path, required=True, help="the Windows build tree")
     add("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
     add("--prefix", type=Path, default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
-    add("--timeout", type=float, default=30.0, help="seconds to wait for a game")
-    add("--pause", type=float, default=0.3, help="seconds between runs")
     add("--in-session", action="store_true", help="use the running wineserver and its prefix")
     return parser.parse_args()
 
@@ -107,7 +106,7 @@ class Bench:
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         ended, recorded = None, False
-        deadline = time.monotonic() + self.args.timeout
+        deadline = time.monotonic() + GAME_TIMEOUT
         while not recorded or ended is None:
             if ended is None and process.poll() is not None:
                 ended = time.time()
@@ -137,12 +136,12 @@ class Bench:
                     # Wine now and then fails a window or a process start; the
                     # run is taken again once, and the report says so.
                     self.failed_runs.append(f"round {round_number + 1}: {error}")
-                    time.sleep(self.args.pause)
+                    time.sleep(PAUSE)
                     to_game, to_exit = self.run_once(starter)
                 if round_number >= self.args.warmup:
                     times[starter].append(to_game)
                     exits[starter].append(to_exit)
-                time.sleep(self.args.pause)
+                time.sleep(PAUSE)
         return times, exits
 
 
