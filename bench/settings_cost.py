@@ -4,13 +4,11 @@
     /usr/bin/python3 bench/settings_cost.py SETTINGS_BENCH SCRATCH [--repetitions N] [FLAGS]
     /usr/bin/python3 bench/settings_cost.py SETTINGS_BENCH SCRATCH --shapes [--wine EXE]
 
-SETTINGS_BENCH is the built bench/settings_bench; files go to SCRATCH. Without
---shapes: its Google Benchmark table of ReadStoredVersion on game-like files of
-about 4 KB, 1 MB and 16 MB (FLAGS go to Google Benchmark), then the peak memory
-of one lookup in the smallest and the largest. With --shapes: one lookup of each
-costliest shape of file at each limit of stored_version.h and just past it, its
-time, peak memory and result, natively and, with --wine, under 64-bit Wine by
-EXE (bench/settings_read_once.exe of the windows-x64 build).
+Without --shapes: SETTINGS_BENCH's Google Benchmark table (FLAGS go to it) of
+ReadStoredVersion on game-like files of about 4 KB, 1 MB and 16 MB, written into
+SCRATCH, and the peak memory of one lookup. With --shapes: one lookup of each
+costliest file at each limit of stored_version.h and just past it, natively and
+with --wine under 64-bit Wine by EXE (bench/settings_read_once.exe).
 """
 import argparse
 import re
