@@ -27,8 +27,8 @@ def clamp(value, low, high):
 
 
 def coverage(distance):
-    """The part of a pixel a shape covers, from the signed distance of its
-    centre to the edge (negative inside): a one-pixel ramp, the anti-aliasing."""
+    """The part of a pixel a shape covers, from its centre's signed distance to
+    the edge (negative inside): a one-pixel ramp, which anti-aliases."""
     return clamp(0.5 - distance, 0.0, 1.0)
 
 
@@ -53,8 +53,8 @@ def polygon_distance(x, y, vertices):
 
 
 def shrink(vertices, amount):
-    """Each vertex moved towards the centroid, so that with its corners
-    rounded by `amount` the triangle keeps about its drawn size."""
+    """Vertices moved towards the centroid, so that rounded by `amount` the
+    triangle keeps about its drawn size."""
     cx = sum(v[0] for v in vertices) / len(vertices)
     cy = sum(v[1] for v in vertices) / len(vertices)
     result = []
@@ -71,8 +71,7 @@ def mix(a, b, t):
 
 
 def over(top, alpha, below):
-    """Porter-Duff "over" onto a premultiplied (r, g, b, a) pixel; `top` is a
-    straight colour covering `alpha`."""
+    """`top`, a straight colour covering `alpha`, over a premultiplied pixel."""
     keep = 1.0 - alpha
     return tuple(top[i] * alpha + below[i] * keep for i in range(3)) + (alpha + below[3] * keep,)
 
@@ -112,9 +111,8 @@ def to_byte(value):
 
 
 def encode_ico(rows):
-    """The image as an .ico of one classic DIB entry: bottom-up BGRA in
-    straight colour, then the AND mask (set where transparent), each of its
-    rows padded to four bytes."""
+    """An .ico of one classic DIB: bottom-up straight BGRA, then the AND mask
+    (set where transparent), its rows padded to four bytes."""
     xor, and_mask = bytearray(), bytearray()
     for pixels in reversed(rows):
         mask_bits = 0
