@@ -27,6 +27,14 @@ std::string Repeat(const std::string& text, std::size_t times) {
   return repeated;
 }
 
+// The longest version a download folder's name holds: kMaxStoredVersionBytes.
+const std::string kLongestVersion = "1.0.4" + Repeat(".0", 120);
+
+// The key holding `version`.
+std::string Key(const std::string& version) {
+  return "<win32_app_new_version>" + version + "</win32_app_new_version>";
+}
+
 // `count` attributes, named `prefix` and a number of two digits or more.
 std::string Attributes(std::size_t count, const std::string& prefix = "a") {
   std::string attributes;
@@ -163,9 +171,8 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
       {"a value's closing quote ends the search of its references",
        UnderRoot("<e a=\"" + half + "\"></e b='" + half + "'>"),
        "1.0.4.0"},
-      {"the longest version a folder name holds",
-       UnderRoot("", "<win32_app_new_version>1.0.4" + Repeat(".0", 120) + "</win32_app_new_version>"),
-       "1.0.4" + Repeat(".0", 120)},
+      {"the longest version a folder name holds", UnderRoot("", Key(kLongestVersion)),
+       kLongestVersion},
       {"end-tag attributes up to the limit on one element",
        UnderRoot(WithEndTagAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
       {"end-tag attributes count as markup, up to its limit",
@@ -267,8 +274,8 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
        UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences() + 1) + "'/>"),
        too_many_references.c_str()},
       {"a version longer than a folder name holds",
-       UnderRoot("", "<win32_app_new_version>1.0.4" + Repeat(".0", 120) + "0</win32_app_new_version>"),
-       "win32_app_new_version holds more than 245 bytes, more than a download folder's name can hold"},
+       UnderRoot("", Key(kLongestVersion + "0")),
+       "win32_app_new_version holds more than 245 bytes, more than a download folder's name"},
       {"nested deeper than the parser reads", UnderRoot(Repeat("<a>", 98) + Repeat("</a>", 98)),
        "UserDefault.xml cannot be parsed (XML_ELEMENT_DEPTH_EXCEEDED at line 1)"},
   };
