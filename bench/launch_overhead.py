@@ -1,26 +1,17 @@
 #!/usr/bin/env python3
 """How long the player waits for the game after starting Pelterin, under Wine.
 
-Four starters start the same game, a fake Slots.exe 1.0.4.0 that writes the
-moment it began running into a record file: Pelterin in a typical run (it
-starts that download), required_work_starter (exactly the work the launcher's
-job requires, the simplest way), bare_starter (nothing but CreateProcessW)
-and window_starter (a hidden window first). A run's time is that moment
-minus the moment just before `wine` is spawned. The starters take turns, so
-that drift in the machine's load falls on all alike; the first rounds are
-dropped. The figure with a target is the median of the pairwise ratios of
-each Pelterin run over the required-work run right after it, with a 95 %
-bootstrap interval: when the interval spans the target, more runs are needed
-before calling it either way. BENCHMARKS.md says more of the method.
-
-Needs an X display (xvfb-run): Wine's first window needs one, and the Wine
-session must begin with it. Measures the build of PELTERIN_WINE_ARCH (win32,
-the default, or win64) in a Wine prefix of its own, with one wineserver for
-the whole measurement, so nothing disturbs the tests' prefix; --in-session
-uses the prefix and wineserver already running instead, as its smoke test
-among the Windows tests does. A Notepad holds Wine's desktop open meanwhile,
-as the shell does on Windows: Wine closes it a second after the last window,
-and the next windowed start would pay about 100 ms to open it again.
+Pelterin in a typical run, required_work_starter (the work the launcher's job
+requires, the simplest way), bare_starter (CreateProcessW alone) and
+window_starter (a hidden window first) take turns starting the same fake
+Slots.exe 1.0.4.0, which records when it began: a run's time is that moment
+minus the moment before `wine` is spawned. The figure with a target is the
+median of the ratios of each Pelterin run over the required-work run right
+after it, with a 95 % bootstrap interval (one that spans the target needs
+more runs). Needs an X display. Measures the build of PELTERIN_WINE_ARCH in a
+Wine prefix of its own, or with --in-session in the running one. A Notepad
+holds Wine's desktop open, as the shell does on Windows: Wine closes it a
+second after the last window, and the next start would pay ~100 ms to reopen it.
 """
 import argparse
 import os
@@ -37,28 +28,22 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from wine_tree import (WINE_RUN, download_path, read_records, set_local_app_data,  # noqa: E402
                        wine, wine_path, write_settings)
 
-# FILETIME counts 100 ns units from 1601-01-01; Unix time from 1970-01-01.
-FILETIME_UNIX_EPOCH = 116444736000000000
+FILETIME_UNIX_EPOCH = 116444736000000000  # 100 ns units from 1601 to 1970
 STARTERS = ("Pelterin", "required_work_starter", "bare_starter", "window_starter")
-# Pelterin / required_work_starter, median of the pairwise ratios; never enforced.
-TARGET = 1.02
-# scripts/wine-run reads the architecture from the environment too.
-WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")
+TARGET = 1.02  # Pelterin / required_work_starter, median of the pairwise ratios; not enforced
+GAME_TIMEOUT, PAUSE = 30.0, 0.3  # seconds to wait for a game, and between runs
+WINE_ARCH = os.environ.get("PELTERIN_WINE_ARCH", "win32")  # which scripts/wine-run reads too
 
 
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--runs", type=int, default=45,
-                        help="measured runs per starter (45, the default, for a figure to report)")
-    parser.add_argument("--warmup", type=int, default=2, help="rounds run first and dropped")
-    parser.add_argument("--build", type=Path, required=True, help="the Windows build tree")
-    parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
-    parser.add_argument("--prefix", type=Path, default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
-    parser.add_argument("--timeout", type=float, default=30.0, help="seconds to wait for a game")
-    parser.add_argument("--pause", type=float, default=0.3, help="seconds between runs")
-    parser.add_argument("--verbose", action="store_true", help="print every run")
-    parser.add_argument("--in-session", action="store_true",
-                        help="use the running wineserver and its prefix, not a prefix of its own")
+    add = parser.add_argument
+    add("--runs", type=int, default=45, help="runs per starter (45 for a figure to report)")
+    add("--warmup", type=int, default=2, help="rounds run first and dropped")
+    add("--build", type=Path, required=True, help="the Windows build tree")
+    add("--scratch", type=Path, default=ROOT / "build" / "bench-scratch" / "launch")
+    add("--prefix", type=Path, default=ROOT / "build" / f"bench-wineprefix-{WINE_ARCH}")
+    add("--in-session", action="store_true", help="use the running wineserver and its prefix")
     return parser.parse_args()
 
 
@@ -66,32 +51,24 @@ class Bench:
     def __init__(self, args):
         self.args = args
         self.env = dict(os.environ, **({} if args.in_session else {"WINEPREFIX": str(args.prefix)}))
-        scratch = args.scratch
-        self.install = scratch / "Games" / "Orvellane"
-        self.local_app_data = scratch / "AppData" / "Local"
-        self.records = scratch / "records"
+        self.install = args.scratch / "Games" / "Orvellane"
+        self.local_app_data = args.scratch / "AppData" / "Local"
+        self.records = args.scratch / "records"
         self.download = download_path(self.local_app_data / "Orvellane", "1.0.4.0")
         self.run_env = dict(self.env, PELTERIN_RECORD_DIR=wine_path(self.records))
 
-    # --- setting up -------------------------------------------------------
-
     def lay_out(self):
         build = self.args.build
-        sources = {
-            "Pelterin.exe": build / "frameworks" / "runtime-src" / "proj.win32" / "Pelterin.exe",
-            "bare_starter.exe": build / "bench" / "bare_starter.exe",
-            "window_starter.exe": build / "bench" / "window_starter.exe",
-            "required_work_starter.exe": build / "bench" / "required_work_starter.exe",
-            "Slots.exe": build / "tests" / "win" / "fake_game_1.0.3.0.exe",
-        }
+        sources = {f"{s}.exe": build / "bench" / f"{s}.exe" for s in STARTERS[1:]}
+        sources["Pelterin.exe"] = build / "frameworks/runtime-src/proj.win32/Pelterin.exe"
+        sources["Slots.exe"] = build / "tests" / "win" / "fake_game_1.0.3.0.exe"
         game = build / "tests" / "win" / "fake_game_1.0.4.0.exe"
         missing = [str(p) for p in [*sources.values(), game] if not p.is_file()]
         if missing:
             sys.exit("launch_overhead: not built: " + ", ".join(missing))
         shutil.rmtree(self.args.scratch, ignore_errors=True)
-        self.install.mkdir(parents=True)
-        self.records.mkdir(parents=True)
-        self.download.parent.mkdir(parents=True)
+        for folder in (self.install, self.records, self.download.parent):
+            folder.mkdir(parents=True)
         for name, source in sources.items():
             shutil.copy(source, self.install / name)
         shutil.copy(game, self.download)
@@ -118,24 +95,18 @@ class Bench:
         if not self.args.in_session:
             wine("--end-session", env=self.env)
 
-    # --- measuring --------------------------------------------------------
-
-    def command(self, starter):
-        exe = wine_path(self.install / f"{starter}.exe")
-        return [exe] if starter == "Pelterin" else [exe, wine_path(self.download)]
-
     def run_once(self, starter):
         """(ms until the game ran, ms until the starter's wine ended)."""
         for old in self.records.iterdir():
             old.unlink()
-        command = [WINE_RUN, *self.command(starter)]
+        command = [WINE_RUN, wine_path(self.install / f"{starter}.exe")]
+        command += [] if starter == "Pelterin" else [wine_path(self.download)]
         start = time.time()
         process = subprocess.Popen(command, cwd=self.install, env=self.run_env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
-        ended = None
-        recorded = False
-        deadline = time.monotonic() + self.args.timeout
+        ended, recorded = None, False
+        deadline = time.monotonic() + GAME_TIMEOUT
         while not recorded or ended is None:
             if ended is None and process.poll() is not None:
                 ended = time.time()
@@ -156,10 +127,8 @@ class Bench:
 
     def measure(self):
         self.failed_runs = []
-        times = {s: [] for s in STARTERS}
-        exits = {s: [] for s in STARTERS}
-        rounds = self.args.warmup + self.args.runs
-        for round_number in range(rounds):
+        times, exits = {s: [] for s in STARTERS}, {s: [] for s in STARTERS}
+        for round_number in range(self.args.warmup + self.args.runs):
             for starter in STARTERS:
                 try:
                     to_game, to_exit = self.run_once(starter)
@@ -167,17 +136,12 @@ class Bench:
                     # Wine now and then fails a window or a process start; the
                     # run is taken again once, and the report says so.
                     self.failed_runs.append(f"round {round_number + 1}: {error}")
-                    time.sleep(self.args.pause)
+                    time.sleep(PAUSE)
                     to_game, to_exit = self.run_once(starter)
                 if round_number >= self.args.warmup:
                     times[starter].append(to_game)
                     exits[starter].append(to_exit)
-                if self.args.verbose:
-                    kind = "warm-up" if round_number < self.args.warmup else "run"
-                    print(f"  {kind} {round_number + 1:2d} {starter:15s} "
-                          f"game after {to_game:7.1f} ms, exited after {to_exit:7.1f} ms",
-                          flush=True)
-                time.sleep(self.args.pause)
+                time.sleep(PAUSE)
         return times, exits
 
 
@@ -193,56 +157,35 @@ def ratio_of_medians(top, bottom):
     return statistics.median(top) / statistics.median(bottom)
 
 
-def quartiles(values):
-    if len(values) < 2:
-        return values[0], values[0]
-    q = statistics.quantiles(values, n=4)
-    return q[0], q[2]
-
-
 def report(args, times, exits):
-    print(f"Time from spawning `wine <starter>` until the game runs "
-          f"(median of {args.runs} interleaved runs each, {args.warmup} warm-up rounds dropped)")
-    print()
+    print(f"Time from spawning `wine <starter>` until the game runs (median of {args.runs}"
+          f" interleaved runs each, {args.warmup} warm-up rounds dropped)\n")
     print(f"  {'starter':22s} {'median':>9s} {'q1':>9s} {'q3':>9s} {'min':>9s} {'max':>9s}"
           f"   {'starter exited':>14s}")
-    medians = {}
-    for starter in STARTERS:
-        values = times[starter]
-        medians[starter] = statistics.median(values)
-        q1, q3 = quartiles(values)
-        print(f"  {starter:22s} {medians[starter]:6.1f} ms {q1:6.1f} ms {q3:6.1f} ms "
+    median = {s: statistics.median(times[s]) for s in STARTERS}
+    for starter, values in times.items():
+        q1, _, q3 = statistics.quantiles(values, n=4) if len(values) > 1 else values * 3
+        print(f"  {starter:22s} {median[starter]:6.1f} ms {q1:6.1f} ms {q3:6.1f} ms "
               f"{min(values):6.1f} ms {max(values):6.1f} ms   "
               f"{statistics.median(exits[starter]):11.1f} ms")
-    print()
-    pelterin, required, bare, window = (medians[s] for s in STARTERS)
-
-    def between(top, bottom):
-        low, high = interval(ratio_of_medians, times[top], times[bottom])
-        return f"[{low:5.3f}, {high:5.3f}]"
-
     pairwise = [p / r for p, r in zip(times["Pelterin"], times["required_work_starter"])]
     ratio = statistics.median(pairwise)
     low, high = interval(statistics.median, pairwise)
-    verdict = "met" if ratio <= TARGET else "not met"
-    if low <= TARGET <= high:
-        verdict += ", within the noise"
-    print(f"  Pelterin / required_work_starter, median of {len(pairwise)} pairwise ratios:"
+    verdict = ("met" if ratio <= TARGET else "not met") + (
+        ", within the noise" if low <= TARGET <= high else "")
+    print(f"\n  Pelterin / required_work_starter, median of {len(pairwise)} pairwise ratios:"
           f" {ratio:5.3f}x  [{low:5.3f}, {high:5.3f}]")
     print(f"    target <= {TARGET:.2f}x: {verdict} (medians: Pelterin's own code"
-          f" {pelterin - required:+.1f} ms)")
-    print()
+          f" {median['Pelterin'] - median['required_work_starter']:+.1f} ms)\n")
     print(f"  {'ratio of medians':27s} {'':6s}   95 % interval")
-    print(f"  Pelterin / window_starter   {pelterin / window:5.3f}x  "
-          f"{between('Pelterin', 'window_starter')}")
-    print(f"  Pelterin / bare_starter     {pelterin / bare:5.3f}x  "
-          f"{between('Pelterin', 'bare_starter')}")
-    print(f"  required / window_starter   {required / window:5.3f}x  "
-          f"{between('required_work_starter', 'window_starter')}"
-          f"   the required work beyond the window: {required - window:+.1f} ms")
-    print(f"  window / bare_starter       {window / bare:5.3f}x  "
-          f"{between('window_starter', 'bare_starter')}"
-          f"   the cost of a window under Wine: {window - bare:+.1f} ms")
+    for top, bottom, note in (("Pelterin", "window_starter", ""), ("Pelterin", "bare_starter", ""),
+                              ("required_work_starter", "window_starter",
+                               "the required work beyond the window"),
+                              ("window_starter", "bare_starter", "the cost of a window under Wine")):
+        low, high = interval(ratio_of_medians, times[top], times[bottom])
+        extra = f"   {note}: {median[top] - median[bottom]:+.1f} ms" if note else ""
+        name = top.replace("_work", "").replace("_starter", "") + " / " + bottom
+        print(f"  {name:27s} {median[top] / median[bottom]:5.3f}x  [{low:5.3f}, {high:5.3f}]{extra}")
     # Other work on the machine only ever adds time, so the fastest runs are
     # the least disturbed: their ratio is a cross-check on a busy machine.
     fastest = {s: min(times[s]) for s in STARTERS}

@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""The size of a release Pelterin.exe and what it is made of: the file
-against its size before the lean runtime (bench/before.json) and the
-targets, its imports and sections (pefile), and from its link map the
-archives and objects that take the room.
+"""The size of a release Pelterin.exe against its size before the lean runtime
+(bench/before.json) and the targets, its imports and sections (pefile), and
+the archives and objects of its link map that take the room.
 
     /usr/bin/python3 bench/size_report.py BUILD_DIR
 """
@@ -26,23 +25,22 @@ def print_file(exe):
     before = json.loads((HERE / "before.json").read_text())["amd64" if amd64 else "i386"]
     size, old = exe.stat().st_size, before["bytes"]
     print(f"  Pelterin.exe: {size} bytes = {size / 1024:.1f} KiB (before: {old} bytes ="
-          f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)")
-    print(f"  target <= 100 KiB: {'met' if size <= TARGET else 'not met'};"
-          f" stretch <= 80 KiB: {'met' if size <= STRETCH else 'not met'}")
+          f" {old / 1024:.1f} KiB, {(old - size) * 100 / old:.0f}% less)\n  target <= 100 KiB:"
+          f" {'met' if size <= TARGET else 'not met'}; stretch <= 80 KiB:"
+          f" {'met' if size <= STRETCH else 'not met'}")
     tables = [(entry.dll.decode(), len(entry.imports)) for entry in pe.DIRECTORY_ENTRY_IMPORT]
     print(f"  imports: {' '.join(dll for dll, _ in tables)}  (statically linked: no runtime DLLs;"
-          " not packed)")
-    print(f"  imported functions: {sum(count for _, count in tables)} (before:"
+          f" not packed)\n  imported functions: {sum(count for _, count in tables)} (before:"
           f" {before['imported_functions']}): " + ", ".join(f"{dll} {n}" for dll, n in tables))
     print("\n  Sections:")
     stored = 0
     for section in pe.sections:
-        name = section.Name.rstrip(b"\0").decode().replace(".eh_fram", ".eh_frame")  # 8 characters
-        stored += section.Misc_VirtualSize if section.SizeOfRawData else 0
-        print(f"    {name:10s} {section.Misc_VirtualSize:8d} bytes {section.Misc_VirtualSize / 1024:6.1f}"
+        name, size = section.Name.rstrip(b"\0").decode(), section.Misc_VirtualSize
+        stored += size if section.SizeOfRawData else 0
+        print(f"    {name.replace('.eh_fram', '.eh_frame'):10s} {size:8d} bytes {size / 1024:6.1f}"
               f" KB{'' if section.SizeOfRawData else '  (not stored in the file)'}")
     print(f"    {'stored':10s} {stored:8d} bytes {stored / 1024:6.1f} KB, before alignment to 512 bytes")
-    return size
+    return exe.stat().st_size
 
 
 def source_of(path):
@@ -108,17 +106,13 @@ def print_link_map(map_path, exe_bytes):
     if ranked[10:]:
         size = sum(sum(kinds.values()) for _, kinds in ranked[10:])
         print(f"    {f'{len(ranked) - 10} others':28s} {size:8d} {size * 100 / total:5.1f}%")
-    print(f"    {'all kept input sections':28s} {total:8d}          "
-          f"(the other {exe_bytes - total} bytes of the file: headers and alignment)")
+    print(f"    {'all kept input sections':28s} {total:8d}          (the other"
+          f" {exe_bytes - total} bytes of the file: headers and alignment)")
     print("\n  The largest single objects:")
     for obj, size in sorted(by_object.items(), key=lambda item: -item[1])[:10]:
         print(f"    {size:8d}  {obj}")
 
 
-def main():
+if __name__ == "__main__":
     folder = Path(sys.argv[1]) / "frameworks" / "runtime-src" / "proj.win32"
     print_link_map(folder / "Pelterin.map", print_file(folder / "Pelterin.exe"))
-
-
-if __name__ == "__main__":
-    main()

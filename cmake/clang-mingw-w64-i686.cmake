@@ -1,9 +1,6 @@
 # Cross-compiles for 32-bit Windows with Debian's clang and lld instead of
-# GCC, against the same MinGW-w64 headers and C runtime and the same GCC
-# runtime libraries (libstdc++, libgcc, winpthreads) as
-# cmake/mingw-w64-i686.cmake, and runs the results under 32-bit Wine. What
-# is not about the compiler (the find paths, the static runtime, Wine) is
-# the shared MinGW-w64 set-up.
+# GCC, against the same MinGW-w64 headers, C runtime and GCC runtime libraries
+# as cmake/mingw-w64-i686.cmake; the rest is the shared MinGW-w64 set-up.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(PELTERIN_MINGW_TARGET i686-w64-mingw32)
 set(PELTERIN_WINE_ARCH win32)
@@ -32,19 +29,12 @@ endif()
 get_filename_component(PELTERIN_GCC_RUNTIME "${libgcc}" DIRECTORY)
 set(cxx_headers ${PELTERIN_GCC_RUNTIME}/include/c++)
 
-# Clang and GCC disagree on how a 32-bit x86 function takes an argument of
-# an empty class by value (iterator tags, std::true_type): GCC gives it a
-# 4-byte stack slot, clang passes nothing. Member functions are thiscall on
-# MinGW, so the callee pops its arguments, and a call from one compiler's
-# code into the other's copy of such a function leaves the stack pointer 4
-# bytes off: the caller then restores its registers and its return address
-# from the wrong places. libstdc++'s prebuilt std::string and std::wstring
-# (GCC's code) call such functions, e.g. _M_construct(first, last,
-# forward_iterator_tag), which clang also instantiates for our code; the
-# linker keeps one copy of each, so one side always calls the other's. The
+# Clang and GCC pass an empty class by value (an iterator tag) differently on
+# 32-bit x86, so a thiscall from one's code into the other's copy of such a
+# function leaves the stack 4 bytes off (README, "A second compiler"). The
 # header forced in here makes clang instantiate all of std::string and
-# std::wstring itself, so that none of the prebuilt string code is linked
-# and the two never meet.
+# std::wstring itself, so that none of libstdc++'s prebuilt string code, GCC's,
+# is linked and the two never meet.
 string(JOIN " " CMAKE_CXX_FLAGS_INIT
   "-stdlib++-isystem ${cxx_headers}"
   "-stdlib++-isystem ${cxx_headers}/${PELTERIN_MINGW_TARGET}"

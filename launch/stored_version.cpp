@@ -45,79 +45,112 @@ std::size_t PastNext(std::string_view text, std::size_t from, std::string_view e
   return at == std::string_view::npos ? text.size() : at + end.size();
 }
 
-// Why the parser would spend far more than the file's size on `text`, in one
-// pass over it: the markup it makes nodes of, the attributes on one element,
-// and the bytes it searches for the ends of character references. Comments,
-// CDATA, processing instructions and quoted attribute values are skipped as
-// the parser skips them, so that a '<' or '&' inside them counts for nothing.
-// Empty when the file is within every limit.
-std::string WhyTooCostlyToParse(std::string_view text) {
-  std::size_t markup = 0;
-  // The character references of the text since the last markup or ';': how
-  // many, and the sum of their offsets, so that their searches, which all
-  // end at the next ';' or markup, add up in one step.
-  std::uint64_t references = 0;
-  std::uint64_t reference_offsets = 0;
-  std::uint64_t reference_search = 0;
-  const auto end_references = [&](std::size_t at) {
-    reference_search += references * at - reference_offsets;
-    references = reference_offsets = 0;
-  };
+// The bytes the parser searches for the ';' that closes each character
+// reference ("&#") of a text or attribute value, from the "&#" to the next ';'
+// or the end of that text: summed at each end, for all the references it ends
+// at once.
+class ReferenceSearch {
+ public:
+  void Reference(std::size_t at) {
+    ++open_;
+    open_offsets_ += at;
+  }
+  void End(std::size_t at) {
+    bytes_ += open_ * at - open_offsets_;
+    open_ = open_offsets_ = 0;
+  }
+  std::uint64_t bytes() const { return bytes_; }
 
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '&' && i + 1 < text.size() && text[i + 1] == '#') {
-      ++references;
-      reference_offsets += i;
+ private:
+  std::uint64_t open_ = 0;
+  std::uint64_t open_offsets_ = 0;
+  std::uint64_t bytes_ = 0;
+};
+
+// Where the text from `from` on reaches `end` (or its own end), having fed
+// its references to `search` and ended them there.
+std::size_t PastReferences(std::string_view text, std::size_t from, char end,
+                           ReferenceSearch* search) {
+  std::size_t i = from;
+  while (i < text.size() && text[i] != end) {
+    if (text.compare(i, 2, "&#") == 0) {
+      search->Reference(i);
       i += 2;
       continue;
     }
-    if (c == ';') end_references(i);
-    if (c != '<') {
-      ++i;
-      continue;
+    if (text[i] == ';') search->End(i);
+    ++i;
+  }
+  search->End(i);
+  return i;
+}
+
+std::string NotRead(const std::string& why) {
+  return "UserDefault.xml " + why + ", so it is not read";
+}
+
+// Why the parser would spend far more than the file's size on `text`, in one
+// pass over it: the markup it makes nodes of, the attributes on one element
+// and the name bytes it compares to tell them apart, and the bytes it
+// searches for the ends of character references. Comments, CDATA, processing
+// instructions and quoted attribute values are skipped as the parser skips
+// them, so that a '<' inside them counts for nothing. Empty when the file is
+// within every limit.
+std::string WhyTooCostlyToParse(std::string_view text) {
+  std::size_t markup = 0;
+  std::uint64_t name_comparison = 0;
+  ReferenceSearch references;
+  std::size_t i = 0;
+  for (;;) {
+    i = PastReferences(text, i, '<', &references);
+    if (references.bytes() > kMaxReferenceSearchBytes) {
+      return NotRead("has character references (&#) whose ends are more than " +
+                     std::to_string(kMaxReferenceSearchBytes >> 20) + " MiB to search for");
     }
-    end_references(i);
-    if (reference_search > kMaxReferenceSearchBytes) break;
+    if (i >= text.size()) return {};  // past it after a value without its closing quote
     const std::string_view rest = text.substr(i);
+    std::size_t nodes = 1;
     if (rest.compare(0, 4, "<!--") == 0) {
       i = PastNext(text, i + 4, "-->");
     } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
       i = PastNext(text, i + 9, "]]>");
     } else if (rest.compare(0, 2, "<?") == 0) {
       i = PastNext(text, i + 2, "?>");
-    } else if (rest.compare(0, 2, "<!") == 0 || rest.compare(0, 2, "</") == 0) {
+    } else if (rest.compare(0, 2, "<!") == 0) {
       i = PastNext(text, i + 2, ">");
-      if (rest[1] == '/') continue;  // an end tag adds no node
     } else {
-      // A start tag: every attribute value is quoted, so each quoted run is
-      // one attribute, and a '>' inside one does not end the tag.
+      // A start or end tag (an end tag makes no node of its own, but its
+      // attributes count as a start tag's). Every attribute value is quoted,
+      // so each quoted run is one attribute, and a '>' inside it does not end
+      // the tag. Its name lies between the previous value and its own.
+      nodes = rest.compare(0, 2, "</") == 0 ? 0 : 1;
       std::size_t attributes = 0;
+      std::size_t after_value = i;
       for (++i; i < text.size() && text[i] != '>'; ++i) {
-        if (text[i] != '"' && text[i] != '\'') continue;
+        const char quote = text[i];
+        if (quote != '"' && quote != '\'') continue;
         if (++attributes > kMaxAttributesPerElement) {
-          return "UserDefault.xml has an element with more than " +
-                 std::to_string(kMaxAttributesPerElement) + " attributes, so it is not read";
+          return NotRead("has an element with more than " +
+                         std::to_string(kMaxAttributesPerElement) + " attributes");
         }
-        const std::size_t close = text.find(text[i], i + 1);
-        i = close == std::string_view::npos ? text.size() : close;
+        name_comparison += (attributes - 1) * std::uint64_t{i - after_value};
+        i = PastReferences(text, i + 1, quote, &references);
+        after_value = i;
       }
-      markup += attributes;
+      if (name_comparison > kMaxAttributeNameComparisonBytes) {
+        return NotRead("has attributes whose names take more than " +
+                       std::to_string(kMaxAttributeNameComparisonBytes >> 20) +
+                       " MiB of comparisons to tell apart");
+      }
+      nodes += attributes;
       ++i;
     }
-    if (++markup > kMaxSettingsMarkup) {
-      return "UserDefault.xml holds more than " + std::to_string(kMaxSettingsMarkup) +
-             " tags, attributes and other markup, so it is not read";
+    markup += nodes;
+    if (markup > kMaxSettingsMarkup) {
+      return NotRead("holds more than " + std::to_string(kMaxSettingsMarkup) +
+                     " tags, attributes and other markup");
     }
   }
-  end_references(text.size());
-  if (reference_search > kMaxReferenceSearchBytes) {
-    return "UserDefault.xml has character references (&#) whose ends are more than " +
-           std::to_string(kMaxReferenceSearchBytes >> 20) +
-           " MiB to search for, so it is not read";
-  }
-  return {};
 }
 
 }  // namespace
@@ -134,8 +167,7 @@ StoredRecord ReadStoredVersion() {
     return {{}, "UserDefault.xml in the working directory cannot be read"};
   }
   if (bytes.size() > kMaxSettingsBytes) {
-    return {{}, "UserDefault.xml is larger than " + std::to_string(kMaxSettingsBytes >> 20) +
-                    " MiB, so it is not read"};
+    return {{}, NotRead("is larger than " + std::to_string(kMaxSettingsBytes >> 20) + " MiB")};
   }
   // The parser stops at the first NUL, so what follows one costs it nothing.
   const std::string_view text(bytes.data(), std::strlen(bytes.c_str()));
@@ -159,6 +191,11 @@ StoredRecord ReadStoredVersion() {
   while (node && node->ToComment()) node = node->NextSibling();
   if (!node || !node->ToText() || !*node->Value()) {
     return {{}, "win32_app_new_version holds no text"};
+  }
+  if (std::strlen(node->Value()) > kMaxStoredVersionBytes) {
+    return {{}, "win32_app_new_version holds more than " +
+                    std::to_string(kMaxStoredVersionBytes) +
+                    " bytes, more than a download folder's name can hold"};
   }
   return {node->Value(), {}};
 }

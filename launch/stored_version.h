@@ -28,17 +28,34 @@ const std::size_t kMaxSettingsBytes = 16u << 20;
 // settings file of them stays well below this.
 const std::size_t kMaxSettingsMarkup = 256u << 10;
 
-// Attributes on one element. The parser checks each new attribute against all
+// Attributes on one element, end tags included: the parser reads an end
+// tag's attributes as a start tag's. It checks each new attribute against all
 // the earlier ones of its element, so n attributes cost it n * n / 2 name
-// comparisons: 100,000 on one element take half a minute. With this limit
-// the whole file's comparisons stay under kMaxSettingsMarkup times 32.
+// comparisons: 100,000 on one element take half a minute.
 const std::size_t kMaxAttributesPerElement = 64;
 
+// Bytes of attribute names the parser may compare, in all, while it checks
+// each attribute against the earlier ones of its element: for the k-th
+// attribute, k - 1 times the bytes between the previous attribute's value and
+// its own (its name, the '=' and any white space), which a comparison never
+// reads past. Names that share a long prefix cost their length at each
+// comparison: 64 attributes of 256 KiB names took over a second under Wine.
+const std::size_t kMaxAttributeNameComparisonBytes = 64u << 20;
+
 // Bytes the parser searches, in all, for the ';' closing each character
-// reference ("&#...") in a text it decodes: it looks from the "&#" up to the
-// next ';' or the end of that text, so a long text of "&#" without ';' costs
-// it the square of its length. A reference the game writes is a few bytes.
+// reference ("&#...") in a text or attribute value it may decode: it looks
+// from the "&#" up to the next ';' or the end of that text or value, so a long
+// one of "&#" without ';' costs it the square of its length. A reference the
+// game writes is a few bytes.
 const std::size_t kMaxReferenceSearchBytes = 64u << 20;
+
+// The longest stored version that can name a download folder. The folder is
+// "win32_app_" and the version, and no Windows path component is longer than
+// 255 UTF-16 units. The game's versions are digits and dots, a byte and a
+// unit each, so a version of more than 255 - 10 bytes names no folder the game
+// can make. Refusing it keeps the comparison, the trace and the paths after
+// the parse to a few hundred bytes, where 16 MiB of text cost them seconds.
+const std::size_t kMaxStoredVersionBytes = 255 - 10;
 
 // What the settings file records, or why it records nothing usable.
 struct StoredRecord {
@@ -49,5 +66,6 @@ struct StoredRecord {
 // The text of the first "win32_app_new_version" element directly under the
 // root of "UserDefault.xml" in the current working directory, exactly as the
 // XML parser decodes it. Empty when the file, the element or its text is
-// missing, the file is past one of the limits above, or it cannot be parsed.
+// missing, the file is past one of the limits above, it cannot be parsed, or
+// the text is longer than kMaxStoredVersionBytes.
 StoredRecord ReadStoredVersion();

@@ -6,10 +6,9 @@
     build/demo/AppData/Local/Orvellane/KivoDownloadRes/win32_app_1.0.4.0/
                                          Slots.exe 1.0.4.0 (the download)
 
-The two Slots.exe are small stand-ins that note how they were started; the
-demo prints what the launcher started, and the launcher's own account of the
-run (its trace, as a support team would capture it with a debug viewer, here
-the tests' own), and fails unless it started the download.
+The two Slots.exe are stand-ins that note how they were started. Prints what
+the launcher started and its trace (as a support team would capture it with a
+debug viewer, here the tests' own), and fails unless it started the download.
 
     PELTERIN_WINE_ARCH=win32|win64 xvfb-run -a /usr/bin/python3 scripts/demo.py BUILD_DIR
 """

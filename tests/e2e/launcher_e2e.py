@@ -468,6 +468,8 @@ class FaultInjectionTest(LauncherTestCase):
             ("nested deeper than the parser reads", under_root("<a>" * 98 + "</a>" * 98),
              installed),
             ("random bytes", noise, installed),
+            ("65 attributes on an end tag: not read",
+             under_root("<e></e " + " ".join(f'a{i}=""' for i in range(65)) + ">"), installed),
             ("100,000-character version", SETTINGS.format("1.0.4." + "0" * 99_993).encode(),
              installed),
             ("100,000 digits", SETTINGS.format("9" * 100_000).encode(), installed),

@@ -1,9 +1,7 @@
-"""Folder trees for the launcher under Wine, for the end-to-end tests, the
-launch bench and the demo: the settings file, the download tree, the local
-application-data folder in the prefix's registry, and the records the fake
-games write when they start. Programs run through scripts/wine-run, in the
-architecture of PELTERIN_WINE_ARCH and the prefix of WINEPREFIX (or its
-defaults)."""
+"""Folder trees for the launcher under Wine, for the end-to-end tests, the launch
+bench and the demo: the settings file, the download tree, the local application
+data folder in the prefix's registry, and what the fake games record when they
+start. Programs run through scripts/wine-run (PELTERIN_WINE_ARCH, WINEPREFIX)."""
 import re
 import subprocess
 from pathlib import Path
@@ -33,8 +31,7 @@ def wine(*args, cwd=None, env=None, timeout=60, **kwargs):
 
 
 def set_local_app_data(value, env=None):
-    """Points the prefix's local application-data folder at `value`, a
-    Windows path."""
+    """Points the prefix's local application-data folder at `value`, a Windows path."""
     wine("reg", "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", value,
          "/f", env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -50,8 +47,7 @@ def local_app_data(env=None):
 
 
 def write_settings(folder, stored_version=None, raw=None):
-    """UserDefault.xml in `folder`: the game's file recording `stored_version`,
-    or the bytes `raw`."""
+    """UserDefault.xml in `folder`: the game's, recording `stored_version`, or `raw`."""
     data = raw if raw is not None else SETTINGS.format(stored_version).encode()
     (Path(folder) / "UserDefault.xml").write_bytes(data)
 

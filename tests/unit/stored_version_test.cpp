@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <cstddef>
 #include <string>
 
@@ -26,11 +27,42 @@ std::string Repeat(const std::string& text, std::size_t times) {
   return repeated;
 }
 
+// The longest version a download folder's name holds: kMaxStoredVersionBytes.
+const std::string kLongestVersion = "1.0.4" + Repeat(".0", 120);
+
+// The key holding `version`.
+std::string Key(const std::string& version) {
+  return "<win32_app_new_version>" + version + "</win32_app_new_version>";
+}
+
+// `count` attributes, named `prefix` and a number of two digits or more.
+std::string Attributes(std::size_t count, const std::string& prefix = "a") {
+  std::string attributes;
+  for (std::size_t i = 0; i < count; ++i) {
+    attributes += " " + prefix + (i < 10 ? "0" : "") + std::to_string(i) + "=\"\"";
+  }
+  return attributes;
+}
+
 // An element of `count` attributes.
-std::string WithAttributes(std::size_t count) {
-  std::string element = "<e";
-  for (std::size_t i = 0; i < count; ++i) element += " a" + std::to_string(i) + "=\"\"";
-  return element + "/>";
+std::string WithAttributes(std::size_t count) { return "<e" + Attributes(count) + "/>"; }
+
+// An element whose start and end tags have `count` attributes each.
+std::string WithEndTagAttributes(std::size_t count) {
+  return "<e" + Attributes(count) + "></e" + Attributes(count) + ">";
+}
+
+// Attributes whose names the parser compares exactly
+// kMaxAttributeNameComparisonBytes in all (plus `more`): the k-th of an
+// element costs k - 1 times the bytes from the previous value's closing quote
+// to its own opening quote. 64 attributes sharing a long prefix (and a
+// number, ' ', '=' and the quote), then the rest on a second attribute.
+std::string NamesComparedToTheLimit(std::size_t more) {
+  const std::size_t pairs = 64 * 63 / 2;
+  const std::size_t prefix = kMaxAttributeNameComparisonBytes / pairs - 5;
+  const std::size_t rest = kMaxAttributeNameComparisonBytes - pairs * (prefix + 5);
+  return "<e" + Attributes(64, std::string(prefix, 'p')) + "/><f a='' " +
+         std::string(rest - 3 + more, 'q') + "=''/>";
 }
 
 // `count` character references that the parser searches to the end of
@@ -42,6 +74,16 @@ std::size_t MostUnendedReferences() {
   std::size_t count = 0;
   while (3 * (count + 1) * (count + 2) / 2 <= kMaxReferenceSearchBytes) ++count;
   return count;
+}
+
+// References the parser searches exactly kMaxReferenceSearchBytes for in all
+// (plus `more`), the last of them to the end of the file, past the root; a
+// text without references before the root.
+std::string ReferencesSearchedToTheLimit(std::size_t more) {
+  const std::size_t count = MostUnendedReferences();
+  const std::size_t rest = kMaxReferenceSearchBytes - 3 * count * (count + 1) / 2;
+  return "\n" + UnderRoot("<k>" + UnendedReferences(count) + "</k>") + "&#" +
+         std::string(rest - 2 + more, ' ');
 }
 
 class StoredVersionTest : public ::testing::Test {
@@ -61,10 +103,8 @@ class StoredVersionTest : public ::testing::Test {
   static void Write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  static int Unique() {
-    static int counter = 0;
-    return ++counter;
-  }
+  // Random, so that two runs of the suite at once never share a folder.
+  static unsigned Unique() { return std::random_device()(); }
 
   fs::path original_;
   fs::path scratch_;
@@ -119,15 +159,26 @@ TEST_F(StoredVersionTest, ReadsTheTextAsTheParserDecodesIt) {
       {"attributes up to their limit on one element",
        UnderRoot(WithAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
       {"character references up to their limit",
-       UnderRoot("", "<win32_app_new_version>" + UnendedReferences(MostUnendedReferences()) +
-                         "</win32_app_new_version>"),
-       UnendedReferences(MostUnendedReferences())},
-      {"a million references, each ended by its ';'",
-       UnderRoot("", "<win32_app_new_version>" + Repeat("&#52;", 1 << 20) +
-                         "</win32_app_new_version>"),
-       std::string(1 << 20, '4')},
-      {"a ';' ends the search of the references before it",
-       UnderRoot("", "<win32_app_new_version>" + halves + "</win32_app_new_version>"), halves},
+       UnderRoot("<k>" + UnendedReferences(MostUnendedReferences()) + "</k>"), "1.0.4.0"},
+      {"references in an attribute value up to their limit",
+       UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences()) + "'/>"), "1.0.4.0"},
+      {"'&' and '#' apart are no references", UnderRoot("<k>" + Repeat("& #", 7000) + "</k>"),
+       "1.0.4.0"},
+      {"a million references, each ended by its ';'", UnderRoot("<k>" + Repeat("&#52;", 1 << 20) +
+                                                                "</k>"), "1.0.4.0"},
+      {"a ';' ends the search of the references before it", UnderRoot("<k>" + halves + "</k>"),
+       "1.0.4.0"},
+      {"a value's closing quote ends the search of its references",
+       UnderRoot("<e a=\"" + half + "\"></e b='" + half + "'>"),
+       "1.0.4.0"},
+      {"the longest version a folder name holds", UnderRoot("", Key(kLongestVersion)),
+       kLongestVersion},
+      {"end-tag attributes up to the limit on one element",
+       UnderRoot(WithEndTagAttributes(kMaxAttributesPerElement)), "1.0.4.0"},
+      {"end-tag attributes count as markup, up to its limit",
+       UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2)), "1.0.4.0"},
+      {"attribute names compared up to their limit", UnderRoot(NamesComparedToTheLimit(0)),
+       "1.0.4.0"},
       {"nested as deep as the parser reads", UnderRoot(Repeat("<a>", 97) + Repeat("</a>", 97)),
        "1.0.4.0"},
       {"what follows a NUL is not read, nor counted",
@@ -165,6 +216,8 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"not XML", "win32_app_new_version=1.0.4.0", parse_error.c_str()},
       {"unclosed", "<r><win32_app_new_version>1.0.4.0</win32_app_new_version>",
        parse_error.c_str()},
+      {"a value without its closing quote", "<r><e a='1.0.4.0", parse_error.c_str()},
+      {"a tag without a name", "<r><>" + record.substr(3), parse_error.c_str()},
       {"mismatched", "<r><win32_app_new_version>1.0.4.0</r></win32_app_new_version>",
        "UserDefault.xml cannot be parsed (XML_ERROR_MISMATCHED_ELEMENT at line 1)"},
       {"binary", std::string("\x00\xFF\xFE<r>\x01", 7), parse_error.c_str()},
@@ -202,6 +255,27 @@ TEST_F(StoredVersionTest, GivesNothingWithoutAUsableRecord) {
       {"character references past their limit",
        UnderRoot("<k>" + UnendedReferences(MostUnendedReferences() + 1) + "</k>"),
        too_many_references.c_str()},
+      {"a quote in a comment, CDATA, instruction or declaration quotes nothing",
+       "<!-- ' --><![CDATA[ ' ]]><?p ' ?><!x '>" + UnderRoot(Repeat("<k/>", kMaxSettingsMarkup)),
+       too_much_markup.c_str()},
+      {"an attribute past the limit on an end tag",
+       UnderRoot("<e></e" + Attributes(kMaxAttributesPerElement + 1) + ">"),
+       too_many_attributes.c_str()},
+      {"end-tag attributes past the markup limit",
+       UnderRoot(Repeat("<e></e a=''>", (kMaxSettingsMarkup - 2) / 2 - 1) + "<e></e a='' b=''>"),
+       too_much_markup.c_str()},
+      {"attribute names compared past their limit", UnderRoot(NamesComparedToTheLimit(1)),
+       "UserDefault.xml has attributes whose names take more than 64 MiB of comparisons"},
+      {"references searched exactly to their limit, to the end of the file",
+       ReferencesSearchedToTheLimit(0), parse_error.c_str()},
+      {"references searched a byte further", ReferencesSearchedToTheLimit(1),
+       too_many_references.c_str()},
+      {"references in an attribute value past their limit",
+       UnderRoot("<e a='" + UnendedReferences(MostUnendedReferences() + 1) + "'/>"),
+       too_many_references.c_str()},
+      {"a version longer than a folder name holds",
+       UnderRoot("", Key(kLongestVersion + "0")),
+       "win32_app_new_version holds more than 245 bytes, more than a download folder's name"},
       {"nested deeper than the parser reads", UnderRoot(Repeat("<a>", 98) + Repeat("</a>", 98)),
        "UserDefault.xml cannot be parsed (XML_ELEMENT_DEPTH_EXCEEDED at line 1)"},
   };
