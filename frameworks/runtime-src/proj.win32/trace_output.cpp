@@ -9,8 +9,10 @@ namespace {
 
 // The lines of this run, as they are to be written. At namespace scope: a
 // function's static would bring the C++ runtime's thread-safe guard, and
-// with it the exception runtime.
-std::vector<std::wstring> g_kept_lines;
+// with it the exception runtime. Never destroyed: a writer still waiting on
+// a viewer when the launcher ends reads them until the process is gone,
+// after the runtime has destroyed its statics.
+std::vector<std::wstring>& g_kept_lines = *new std::vector<std::wstring>;
 
 DWORD WINAPI WriteKeptLines(void*) {
   for (const std::wstring& line : g_kept_lines) OutputDebugStringW(line.c_str());
