@@ -111,23 +111,31 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
   const auto section = [](std::size_t field, std::uint32_t value) -> Damage {
     return [=](std::string& file) { Set32(file, 376 + field, value); };
   };
-  // The one section, then `count` - 1 more after it; the table pushes the
-  // section's data further on.
-  const auto sections = [](std::size_t count) -> Damage {
+  // The one section, then `count` - 1 more, empty, after it (or, `before`,
+  // ahead of it); the table pushes the section's data further on.
+  const auto sections = [](std::size_t count, bool before = false) -> Damage {
     return [=](std::string& file) {
-      std::string table = file.substr(376, 40);
+      std::string more;
       for (std::size_t i = 1; i < count; ++i) {
-        std::string more(40, '\0');
-        Set32(more, 8, 0x1000);
-        Set32(more, 12, 0x4e000 + static_cast<std::uint32_t>(i) * 0x1000);
-        table += more;
+        std::string header(40, '\0');
+        Set32(header, 8, 0x1000);
+        Set32(header, 12, (before ? 0 : 0x4e000) + static_cast<std::uint32_t>(i) * 0x1000);
+        more += header;
       }
+      std::string table = before ? more + file.substr(376, 40) : file.substr(376, 40) + more;
       const std::size_t data = (376 + table.size() + 0x1FF) / 0x200 * 0x200;
       table.resize(data - 376, '\0');
       file = file.substr(0, 376) + table + file.substr(0x200);
       Set16(file, 134, static_cast<std::uint32_t>(count));
       Set32(file, 152 + 60, static_cast<std::uint32_t>(data));  // SizeOfHeaders
-      Set32(file, 376 + 20, static_cast<std::uint32_t>(data));
+      Set32(file, 376 + 40 * (before ? count - 1 : 0) + 20, static_cast<std::uint32_t>(data));
+    };
+  };
+  // The optional header `size` bytes long, the section table right after it.
+  const auto optional_header = [](std::uint32_t size) -> Damage {
+    return [=](std::string& file) {
+      Set16(file, 148, size);
+      file.replace(152 + size, 40, file.substr(376, 40));
     };
   };
   // Sets the 16-bit id (or the 32-bit target) of the directory entry at `at`.
@@ -188,6 +196,27 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"section alignment 0", game, [](std::string& file) { Set32(file, 152 + 32, 0); },
        "1.0.3.0"},
       {"200 sections", game, sections(200), "1.0.3.0"},
+      {"50 sections, the resources last", game, sections(50, true), "1.0.3.0"},
+      {"two sections overlapping", game,
+       both(sections(2), [](std::string& file) { Set32(file, 416 + 12, 0x4e100); }), ""},
+      {"a section over the headers' page, which it cuts short", game,
+       both(both(section(12, 0x800), data_entry(0, 0x858)),
+            [](std::string& file) { Set32(file, 264, 0x800); }),
+       "1.0.3.0"},
+      {"optional header ending with the resource entry", game, optional_header(120),
+       "1.0.3.0"},
+      {"optional header a byte short of the resource entry", game, optional_header(119), ""},
+      {"unknown optional header magic", game, [](std::string& file) { Set16(file, 152, 0x10C); },
+       ""},
+      {"two data directories only", game, [](std::string& file) { Set32(file, 244, 2); }, ""},
+      {"size above 65,535, running out of the image", game,
+       [](std::string& file) {
+         Set32(file, 376 + 8, 0x10000);
+         Set32(file, 376 + 16, 0x10000);
+         file.resize(0x10200);
+         Set32(file, 0x248 + 4, 0x10000);
+       },
+       ""},
       {"size 0", game, data_entry(4, 0), ""},
       {"size 40", game, data_entry(4, 40), ""},
       {"size 55, the file version cut short", game, data_entry(4, 55), ""},
@@ -202,6 +231,10 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"neither language, the first", languages, id(584, 0x40C), "9.9.9.9", 0x407},
       {"the language's entry a directory", languages, target(584, 0x80000000 | 0x70),
        "9.9.9.9"},
+      {"the first entry a directory, the next one data", languages,
+       both(target(576, 0x80000000 | 0x70), id(584, 0x40C)), "1.0.3.0", 0x407},
+      {"every language a directory", languages,
+       both(target(576, 0x80000000 | 0x70), target(584, 0x80000000 | 0x70)), ""},
       {"name 1 among others", names, none, "1.0.3.0"},
       {"names other than 1 only", names, both(id(568, 5), id(576, 6)), ""},
       {"names out of order, missed", names, both(id(568, 2), id(576, 1)), ""},
@@ -273,6 +306,11 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"the 16-bit layout: the version, no names", launcher,
        [](std::string& bytes) {
          bytes = std::string("\x48\0\x34\0VS_VERSION_INFO\0", 20) + bytes.substr(40, 52);
+       },
+       record_only},
+      {"the 16-bit layout, its key beginning with a space", launcher,
+       [](std::string& bytes) {
+         bytes = std::string("\x48\0\x34\0 S_VERSION_INFO\0", 20) + bytes.substr(40, 52);
        },
        record_only},
   };
