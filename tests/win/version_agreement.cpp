@@ -38,14 +38,23 @@ std::string Describe(const Reading& reading) {
   return text;
 }
 
+// The Ex functions, by name: the 32-bit MinGW-w64 import library lacks them.
+using GetSizeFunction = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
+using GetInfoFunction = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
+const HMODULE g_version = LoadLibraryW(L"version.dll");
+const auto g_get_size = reinterpret_cast<GetSizeFunction>(
+    reinterpret_cast<void*>(GetProcAddress(g_version, "GetFileVersionInfoSizeExW")));
+const auto g_get_info = reinterpret_cast<GetInfoFunction>(
+    reinterpret_cast<void*>(GetProcAddress(g_version, "GetFileVersionInfoExW")));
+
 // The file's version resource as the system reads it with `flags`.
 Reading ReadBySystem(const std::wstring& path, DWORD flags) {
   Reading reading;
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeExW(flags, path.c_str(), &ignored);
+  const DWORD size = g_get_size(flags, path.c_str(), &ignored);
   if (size == 0) return reading;
   std::vector<unsigned char> block(size);
-  if (!GetFileVersionInfoExW(flags, path.c_str(), 0, size, block.data())) {
+  if (!g_get_info(flags, path.c_str(), 0, size, block.data())) {
     return reading;
   }
   void* value = nullptr;
