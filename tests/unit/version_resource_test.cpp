@@ -270,6 +270,8 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"key without a terminator", launcher, [](std::string& bytes) { bytes.resize(36); }, ""},
       {"key differing in its first letter", launcher, block(u"StringFileInfo", 6, u'X'),
        record_only},
+      {"VarFileInfo without a Translation", launcher, block(u"Translation", 6, u'X'),
+       record_only},
       {"key with a capital where the name has none", launcher,
        block(u"Translation", 10, u'A'), whole},
       {"table key with every hex letter and 9", launcher, one_table(u"a9f0cdeb", 0xa9f0cdeb),
