@@ -229,8 +229,9 @@ const std::uint16_t kManifestResourceType = 24;  // RT_MANIFEST
 const std::uint16_t kProgramManifestName = 1;    // CREATEPROCESS_MANIFEST_RESOURCE_ID
 const std::uint16_t kUsEnglish = 0x409;
 
+// `value` rounded up to `alignment`, a power of two.
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
-  return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
+  return (value + alignment - 1) & ~(alignment - 1);
 }
 
 // A part of the image: `size` bytes from `address` on, of which the first
@@ -332,7 +333,9 @@ bool ReadHeaders(PeImage& image) {
     return false;
   }
   image.resources = Read32(&bytes[resource_entry]);
+  // The loader maps sections at a power of two, and refuses anything else.
   const std::uint64_t section_alignment = Read32(&bytes[32]);
+  if (section_alignment == 0 || (section_alignment & (section_alignment - 1)) != 0) return false;
   const std::uint64_t headers_size = Read32(&bytes[60]);
   image.regions.push_back({0, AlignUp(headers_size, section_alignment), 0, headers_size});
 
@@ -346,7 +349,7 @@ bool ReadHeaders(PeImage& image) {
     const std::uint64_t raw_size = Read32(header + 16);
     Region section{Read32(header + 12),
                    AlignUp(virtual_size ? virtual_size : raw_size, section_alignment),
-                   Read32(header + 20) / kLoaderFileAlignment * kLoaderFileAlignment, 0};
+                   Read32(header + 20) & ~(kLoaderFileAlignment - 1), 0};
     section.raw_size = std::min(raw_size, section.size);
     // The sections are mapped over the end of the headers' pages, but never
     // over each other.
