@@ -1,7 +1,9 @@
-// Reading an executable's version resource: from a PE file, through bounded
-// reads of the few parts that lead to it, and from a block already in
-// memory. Every offset and length in the file is checked against what was
-// actually read, so that no file, however damaged, is read past its data.
+// Reading an executable's resources as the system's own functions find them:
+// its version resource, from a PE file through bounded reads of the few
+// parts that lead to it, or from a block already in memory; and whether its
+// manifest asks for administrator rights. Every offset and length in the
+// file is checked against what was actually read, so that no file, however
+// damaged, is read past its data.
 #pragma once
 
 #include <cstddef>
