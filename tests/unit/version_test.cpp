@@ -46,6 +46,7 @@ TEST(CompareVersionTest, OrdersComponentsNumerically) {
       // Components missing at the end count as 0.
       {"1.0.3", "1.0.3.0", 0},
       {"1.0.3.", "1.0.3.0", 0},
+      {"1.0.3.", "1.0.3.1", -1},  // a trailing dot, then nothing: a missing 0
       {"1.0.3.1", "1.0.3", 1},
       {"1", "1.0.0.1", -1},
       // Conversion as strtol does it: white space, sign, digits, rest ignored.
