@@ -212,12 +212,12 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"unknown optional header magic", game, [](std::string& file) { Set16(file, 152, 0x10C); },
        ""},
       {"two data directories only", game, [](std::string& file) { Set32(file, 244, 2); }, ""},
-      {"size above 65,535, running out of the image", game,
+      {"size above 65,535, running a byte out of the image", game,
        [](std::string& file) {
-         Set32(file, 376 + 8, 0x10000);
-         Set32(file, 376 + 16, 0x10000);
-         file.resize(0x10200);
-         Set32(file, 0x248 + 4, 0x10000);
+         Set32(file, 376 + 8, 0x11000);
+         Set32(file, 376 + 16, 0x11000);
+         file.resize(0x11200);
+         Set32(file, 0x248 + 4, 0x4e000 + 0x11000 - 0x4e058 + 1);
        },
        ""},
       {"size 0", game, data_entry(4, 0), ""},
@@ -316,6 +316,7 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
       {"the 16-bit layout, its key beginning with a space", launcher,
        [](std::string& bytes) {
          bytes = std::string("\x48\0\x34\0 S_VERSION_INFO\0", 20) + bytes.substr(40, 52);
+         Set32(bytes, 20 + 16, 0x00090009);  // a product version unlike the file's
        },
        record_only},
   };
