@@ -23,8 +23,6 @@ namespace {
 using OpenProcessTokenFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*);
 using GetTokenInformationFunction = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, void*, DWORD,
                                                   DWORD*);
-using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
-using CoUninitializeFunction = void(WINAPI*)();
 using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
 using SysAllocStringFunction = BSTR(WINAPI*)(const OLECHAR*);
 using SysFreeStringFunction = void(WINAPI*)(BSTR);
@@ -125,10 +123,6 @@ HRESULT FindDesktopShell(CoCreateInstanceFunction co_create_instance, DesktopSta
 
 DWORD WINAPI StartThroughDesktopShell(void* context) {
   DesktopStart& start = *static_cast<DesktopStart*>(context);
-  const auto co_initialize =
-      GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
-  const auto co_uninitialize =
-      GetSystemFunctionAs<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
   const auto co_create_instance =
       GetSystemFunctionAs<CoCreateInstanceFunction>(L"ole32.dll", "CoCreateInstance");
   const auto sys_alloc_string =
@@ -136,12 +130,11 @@ DWORD WINAPI StartThroughDesktopShell(void* context) {
   const auto sys_free_string =
       GetSystemFunctionAs<SysFreeStringFunction>(L"oleaut32.dll", "SysFreeString");
   start.step = "COM";
-  if (!co_initialize || !co_uninitialize || !co_create_instance || !sys_alloc_string ||
-      !sys_free_string) {
+  if (!co_create_instance || !sys_alloc_string || !sys_free_string) {
     start.error = ERROR_PROC_NOT_FOUND;
     return 0;
   }
-  HRESULT result = co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  HRESULT result = BeginCom();
   if (FAILED(result)) {
     start.error = FromHResult(result);
     return 0;
@@ -173,7 +166,7 @@ DWORD WINAPI StartThroughDesktopShell(void* context) {
     }
     for (BSTR text : {file, directory, open}) sys_free_string(text);
   }
-  co_uninitialize();
+  EndCom();
   start.error = SUCCEEDED(result) ? 0 : FromHResult(result);
   return 0;
 }

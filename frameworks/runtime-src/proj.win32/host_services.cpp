@@ -2,7 +2,6 @@
 // the per-user data goes, files, version resources, starting the game and
 // the one error box. All 8-bit texts here are UTF-8.
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -31,8 +30,6 @@ const DWORD kMaxPathUnits = 32768;
 using SHGetFolderPathWFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using SHCreateDirectoryExWFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
 using ShellExecuteExWFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
-using CoUninitializeFunction = void(WINAPI*)();
 
 class ScopedHandle {
  public:
@@ -264,13 +261,7 @@ SystemError StartProcessWithConsent(const PathString& path) {
       GetSystemFunctionAs<ShellExecuteExWFunction>(L"shell32.dll", "ShellExecuteExW");
   if (!shell_execute) return LastErrorOrFailure();
   // The shell may hand a start to COM objects, which need COM on this thread.
-  const auto co_initialize =
-      GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
-  const auto co_uninitialize =
-      GetSystemFunctionAs<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
-  const bool com =
-      co_initialize && co_uninitialize &&
-      SUCCEEDED(co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  const bool com = SUCCEEDED(BeginCom());
 
   // The directory is given because an elevated start does not inherit the
   // launcher's.
@@ -289,7 +280,7 @@ SystemError StartProcessWithConsent(const PathString& path) {
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = SW_SHOWNORMAL;
   const SystemError error = shell_execute(&info) ? ERROR_SUCCESS : LastErrorOrFailure();
-  if (com) co_uninitialize();
+  if (com) EndCom();
   return error;
 }
 

@@ -1,5 +1,7 @@
 #include "system_library.h"
 
+#include <objbase.h>
+
 #include <string>
 
 namespace {
@@ -48,4 +50,20 @@ FARPROC GetSystemFunction(const wchar_t* library, const char* function) {
   // Loaded for the life of the process, which is short; never freed.
   HMODULE module = LoadSystemLibrary(library);
   return module ? GetProcAddress(module, function) : nullptr;
+}
+
+HRESULT BeginCom() {
+  using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
+  const auto co_initialize =
+      GetSystemFunctionAs<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
+  if (!co_initialize) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  return co_initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+}
+
+void EndCom() {
+  using CoUninitializeFunction = void(WINAPI*)();
+  if (const auto co_uninitialize =
+          GetSystemFunctionAs<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize")) {
+    co_uninitialize();
+  }
 }

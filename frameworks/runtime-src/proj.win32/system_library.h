@@ -27,3 +27,10 @@ FunctionPointer GetSystemFunctionAs(const wchar_t* library, const char* function
   return reinterpret_cast<FunctionPointer>(
       reinterpret_cast<void*>(GetSystemFunction(library, function)));
 }
+
+// COM on this thread, in a single-threaded apartment without OLE1 DDE, as the
+// shell wants it, from ole32 in the system directory: CoInitializeEx's
+// result, or ERROR_PROC_NOT_FOUND as an HRESULT when ole32 cannot be had.
+// A success is to be ended by EndCom on the same thread.
+HRESULT BeginCom();
+void EndCom();
