@@ -31,7 +31,7 @@ set(cxx_headers ${PELTERIN_GCC_RUNTIME}/include/c++)
 
 # Clang and GCC pass an empty class by value (an iterator tag) differently on
 # 32-bit x86, so a thiscall from one's code into the other's copy of such a
-# function leaves the stack 4 bytes off (README, "A second compiler"). The
+# function leaves the stack 4 bytes off (docs/building.md, "A second compiler"). The
 # header forced in here makes clang instantiate all of std::string and
 # std::wstring itself, so that none of libstdc++'s prebuilt string code, GCC's,
 # is linked and the two never meet.
