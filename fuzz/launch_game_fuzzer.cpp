@@ -12,14 +12,14 @@
 // download tree, then how the download's and the installed game's starts
 // go, plain and through the consent prompt, and whether each is the launcher
 // itself; whether the launcher runs as administrator from a desktop that
-// does not, and how each start through the desktop shell goes.
+// does not, and how each start with the desktop's rights goes.
 //
 // Whatever the host says, the launcher must close its window once and last,
 // start nothing but the installed game or an existing, strictly newer
 // download inside the download tree, never start a file that is the
 // launcher itself, use the consent prompt only for the installed game when
 // it just needed it, never start a download with more rights than the
-// desktop has (through the desktop shell when the launcher has more), try the installed game after a download that failed
+// desktop has (with the desktop's own rights when the launcher has more), try the installed game after a download that failed
 // to start (or needed administrator rights) and nothing else, stop at a
 // declined start, and show one box exactly when the installed game is
 // unusable or the last start failed.
@@ -131,11 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.consent_errors[path] = input.PickValueInArray(kConsentOutcomes);
     if (input.ConsumeBool()) host.launchers.insert(path);
   }
-  // Run as administrator from a desktop that is not; the shell's start
-  // goes, fails, or the player declines it.
+  // Run above the desktop's rights; the start with the desktop's rights has
+  // a plain start's outcomes (740 where Windows asks for more).
   host.elevated_above_desktop = input.ConsumeBool();
   for (const PathString& path : {candidate_path, installed_path}) {
-    host.desktop_errors[path] = input.PickValueInArray(kConsentOutcomes);
+    host.desktop_errors[path] = input.PickValueInArray(kPlainOutcomes);
   }
 
   LaunchGame(reinterpret_cast<WindowHandle>(window));
@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // right after it answered that the installed game needs administrator
   // rights, a start of the same file through the consent prompt, whose
   // outcome then counts. A download from a launcher with more rights than
-  // the desktop goes through the desktop shell instead, never a plain start.
+  // the desktop starts with the desktop's rights instead, never a plain start.
   // So no file that is the launcher is ever started, and no download with
   // raised rights.
   struct GameStart {
@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   std::vector<GameStart> games;
   const std::string kCheck = "IsLauncherItself ", kStart = "StartProcess ",
-                    kConsent = "StartProcessWithConsent ", kDesktop = "StartProcessThroughDesktop ";
+                    kConsent = "StartProcessWithConsent ", kDesktop = "StartProcessAsDesktop ";
   for (auto call = calls.begin(); call != calls.end(); ++call) {
     if (StartsWith(*call, kCheck)) {
       const PathString path = call->substr(kCheck.size());
@@ -188,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const PathString path = call->substr((desktop ? kDesktop : kStart).size());
       CHECK(call != calls.begin() && *(call - 1) == kCheck + path);
       // A download: never with the launcher's rights when they exceed the
-      // desktop's. The installed game: never through the desktop shell.
+      // desktop's. The installed game: never with the desktop's rights.
       CHECK(desktop == (host.elevated_above_desktop && path != installed_path));
     } else if (StartsWith(*call, kConsent)) {
       const PathString path = call->substr(kConsent.size());

@@ -57,22 +57,22 @@ SystemError StartProcess(const PathString& path);
 // (kErrorCancelled when the player declined).
 SystemError StartProcessWithConsent(const PathString& path);
 
-// True when this launcher runs with a full administrator token while the
-// desktop shell, which starts the player's other programs, runs without one:
-// a start of the launcher's own hands its rights on without any prompt.
-// False when the launcher is not elevated, when the shell is as elevated
-// (User Account Control off), and when there is no desktop shell to compare
-// with.
+// True when this launcher runs above the player's desktop: its token is the
+// elevated half of a split one ("Run as administrator" with User Account
+// Control on), whose linked token, the desktop's, runs at a lower integrity
+// level. A start of the launcher's own would hand those rights on without
+// any prompt. False with one token (User Account Control off, a standard
+// user) and where both run at one level.
 bool IsElevatedAboveDesktop();
 
-// Hands the executable to the desktop shell, which starts it as it starts a
-// double-clicked program: with the desktop's rights, not the launcher's, in
-// the launcher's working directory. Returns 0 once the shell took it,
-// otherwise why it could not be handed over (kErrorCancelled when the
-// player declined). A program whose manifest asks for administrator rights
-// is not handed over, since the shell would ask the player for them:
-// kErrorElevationRequired.
-SystemError StartProcessThroughDesktop(const PathString& path);
+// Starts the executable as StartProcess does, but with the rights of the
+// desktop shell's process (the owner of the shell window) rather than the
+// launcher's, and its user's environment: Windows then decides what the
+// program may run with, as for a double-click in Explorer. Only when the
+// shell runs as the launcher's user, without elevation; otherwise nothing
+// starts. Returns 0 when it started, otherwise why it did not
+// (kErrorElevationRequired when it needs administrator rights).
+SystemError StartProcessAsDesktop(const PathString& path);
 
 // The system's own description of `error`, in the user's language, exactly as
 // the system words it (a "%1" in it stands for the file concerned). Empty

@@ -65,8 +65,7 @@ enum class Writers {
 // player's consent, given a moment after their double-click, would
 // otherwise hand full rights to whatever any program of theirs put in the
 // download's place or beside it. For the same reason a launcher run as
-// administrator hands a download to the desktop shell, to run with the
-// desktop's rights rather than its own.
+// administrator starts a download with the desktop's rights, not its own.
 static SystemError StartGame(const PathString& path, Writers writers) {
   const PathString shown = InWindowsForm(path);
   if (IsLauncherItself(path)) {
@@ -74,8 +73,8 @@ static SystemError StartGame(const PathString& path, Writers writers) {
     return kErrorIsTheLauncher;
   }
   if (writers == Writers::kAnyProgram && IsElevatedAboveDesktop()) {
-    const SystemError error = StartProcessThroughDesktop(path);
-    Trace("start through the desktop shell " + shown + ": " + Outcome(error));
+    const SystemError error = StartProcessAsDesktop(path);
+    Trace("start with the desktop's rights " + shown + ": " + Outcome(error));
     if (StartFailed(error)) {
       Trace("not starting " + shown + " with the launcher's administrator rights, which the "
             "desktop has not");

@@ -55,8 +55,8 @@ SystemError StartProcessWithConsent(const PathString& path) {
 // A question whose answer shows in which start follows: not recorded.
 bool IsElevatedAboveDesktop() { return Host().elevated_above_desktop; }
 
-SystemError StartProcessThroughDesktop(const PathString& path) {
-  Record("StartProcessThroughDesktop " + path);
+SystemError StartProcessAsDesktop(const PathString& path) {
+  Record("StartProcessAsDesktop " + path);
   auto error = Host().desktop_errors.find(path);
   return error == Host().desktop_errors.end() ? 0 : error->second;
 }

@@ -23,8 +23,8 @@ struct FakeHost {
   // same for starts through the consent prompt.
   std::map<PathString, SystemError> start_errors;
   std::map<PathString, SystemError> consent_errors;
-  // A launcher run as administrator from a desktop that is not, and how
-  // each start through the desktop shell goes.
+  // A launcher run above the desktop's rights, and how each start with the
+  // desktop's rights goes.
   bool elevated_above_desktop = false;
   std::map<PathString, SystemError> desktop_errors;
   std::string system_error_text = "%1 is not a valid Win32 application.\r\n";

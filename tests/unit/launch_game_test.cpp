@@ -199,12 +199,12 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
     // What a plain start of each game gives, then a start through the prompt.
     SystemError download_error, installed_error, download_consent, installed_consent;
     std::vector<std::string> then;
-    // Run as administrator from a desktop that is not, and how the start
-    // of the download through the desktop shell goes.
+    // Run above the desktop's rights, and how the start of the download
+    // with the desktop's rights goes.
     bool elevated = false;
     SystemError desktop_error = 0;
   };
-  const std::string desktop_download = "StartProcessThroughDesktop " + download;
+  const std::string desktop_download = "StartProcessAsDesktop " + download;
   const Case cases[] = {
       {"damaged download", true, 193, 0, 0, 0,
        {check_download, start_download, check_installed, start_installed, kClose}},
@@ -241,13 +241,17 @@ TEST_F(LaunchGameTest, FailedStartsFallBackToTheInstalledGameOrAreReported) {
        {check_download, start_download, kClose}},
       // Never with the launcher's administrator rights: the desktop's, or
       // the installed game instead. The installed game starts as always.
-      {"elevated: the download through the desktop shell", true, 0, 0, 0, 0,
+      {"elevated: the download with the desktop's rights", true, 0, 0, 0, 0,
        {check_download, desktop_download, kClose}, true, 0},
-      {"elevated: the shell cannot start the download", true, 0, 0, 0, 0,
-       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 1008},
-      {"elevated: the download's manifest asks for administrator rights", true, 0, 0, 0, 0,
+      {"elevated: no desktop shell window", true, 0, 0, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 1168},
+      {"elevated: another user's shell, or an elevated one", true, 0, 0, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 5},
+      {"elevated: no Secondary Logon service", true, 0, 0, 0, 0,
+       {check_download, desktop_download, check_installed, start_installed, kClose}, true, 1058},
+      {"elevated: the download needs administrator rights", true, 0, 0, 0, 0,
        {check_download, desktop_download, check_installed, start_installed, kClose}, true, 740},
-      {"elevated: the shell's start declined", true, 0, 0, 0, 0,
+      {"elevated: the download's compatibility warning declined", true, 0, 0, 0, 0,
        {check_download, desktop_download, kClose}, true, 1223},
       {"elevated: the download is the launcher", true, kLauncher, 0, 0, 0,
        {check_download, check_installed, start_installed, kClose}, true, 0},
@@ -341,7 +345,7 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
         "not asking for administrator rights for " + download +
             ": any program of the player's can change it",
         start_installed + "started"}},
-      {"elevated: the shell cannot start the download",
+      {"elevated: the download cannot start with the desktop's rights",
        [](FakeHost& host) {
          host.files[Download(kData, "1.0.4.0")] = "";
          host.elevated_above_desktop = true;
@@ -351,11 +355,11 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
         "\"1.0.4.0\" is newer than 1.0.3.0",
         "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\",
         "download " + download + " is there",
-        "start through the desktop shell " + download + ": failed (error 1008)",
+        "start with the desktop's rights " + download + ": failed (error 1008)",
         "not starting " + download +
             " with the launcher's administrator rights, which the desktop has not",
         start_installed + "started"}},
-      {"elevated: the shell starts the download",
+      {"elevated: the download starts with the desktop's rights",
        [](FakeHost& host) {
          host.files[Download(kData, "1.0.4.0")] = "";
          host.elevated_above_desktop = true;
@@ -364,7 +368,7 @@ TEST_F(LaunchGameTest, TraceSaysWhatWasDecidedStepByStep) {
         "\"1.0.4.0\" is newer than 1.0.3.0",
         "data folder C:\\Users\\u\\AppData\\Local\\Orvellane\\",
         "download " + download + " is there",
-        "start through the desktop shell " + download + ": started"}},
+        "start with the desktop's rights " + download + ": started"}},
       {"the launcher itself", [](FakeHost& host) {
          host.stored_version = "";
          host.launchers.insert(kInstalled);

@@ -13,8 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "desktop_shell.h"
+#include "bounded_thread.h"
+#include "desktop_rights.h"
 #include "host_services.h"
+#include "scoped_handle.h"
 #include "shell_folder.h"
 #include "system_library.h"
 #include "trace_output.h"
@@ -103,6 +105,56 @@ bool Matches(const std::string& text, const std::string& pattern) {
   return text.size() > star + tail.size() && text.compare(0, star, pattern, 0, star) == 0 &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+// The linked token of this process's, as a primary token: under Wine, where
+// every process is elevated, the limited half of the split.
+HANDLE LinkedPrimaryToken() {
+  HANDLE own = nullptr;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  HANDLE primary = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) &&
+      GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+    DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                     TokenPrimary, &primary);
+    CloseHandle(linked.LinkedToken);
+  }
+  if (own) CloseHandle(own);
+  return primary;
+}
+
+// A desktop shell while it lives: the stand-in program, started with
+// `token` (null: this process's own), its window named the shell window.
+class DesktopShell {
+ public:
+  explicit DesktopShell(HANDLE token) {
+    std::wstring program = FakeGame("desktop_shell_stand_in.exe").wstring();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION created = {};
+    const BOOL started =
+        token ? CreateProcessAsUserW(token, program.c_str(), nullptr, nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &startup, &created)
+              : CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &created);
+    if (!started) return;
+    process_ = created.hProcess;
+    CloseHandle(created.hThread);
+    for (int i = 0; i < 200 && !GetShellWindow(); ++i) Sleep(50);
+  }
+  ~DesktopShell() {
+    if (!process_) return;
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 10000);
+    CloseHandle(process_);
+    for (int i = 0; i < 200 && GetShellWindow(); ++i) Sleep(50);
+  }
+  DesktopShell(const DesktopShell&) = delete;
+  DesktopShell& operator=(const DesktopShell&) = delete;
+
+ private:
+  HANDLE process_ = nullptr;
+};
 
 class HostServicesTest : public ::testing::Test {
  protected:
@@ -340,64 +392,112 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
 
-    // The desktop shell's environment, not the launcher's: the game records
-    // beside itself.
-    record = start_and_read(StartProcessThroughDesktop, game, scratch_ / c.folder / "records");
-    ASSERT_FALSE(record.empty()) << "the game did not start through the desktop shell";
-    EXPECT_NE(record.find("cmdline=\"" + windows_form + "\""), std::string::npos) << record;
+    // With the rights of a desktop shell of this user, without elevation:
+    // the launcher's working directory. (Wine ignores the token, and gives
+    // the launcher's environment.)
+    {
+      ScopedHandle limited(LinkedPrimaryToken());
+      DesktopShell shell(limited.get());
+      ASSERT_NE(GetShellWindow(), nullptr) << "the setup: the stand-in's shell window";
+      record = start_and_read(StartProcessAsDesktop, game, records);
+    }
+    ASSERT_FALSE(record.empty()) << "the game did not start with the desktop's rights";
+    EXPECT_NE(record.find("cmdline=\"" + windows_form + "\"\n"), std::string::npos) << record;
     EXPECT_NE(record.find(working_line), std::string::npos) << record;
   }
-  // Never handed to the desktop shell, which would ask the player for
-  // administrator rights: nothing starts.
-  const fs::path asks = scratch_ / "asks";
-  fs::create_directories(asks / "records");
-  fs::copy_file(FakeGame("fake_game_asks_for_administrator.exe"), asks / "Slots.exe");
-  EXPECT_EQ(StartProcessThroughDesktop(Utf8Path(asks / "Slots.exe")), kErrorElevationRequired);
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  EXPECT_TRUE(fs::is_empty(asks / "records"));
   fs::current_path(original);
 }
 
-// Whether the shell would ask for administrator rights before it starts a
-// program, as its manifest says.
-TEST_F(HostServicesTest, ManifestsThatAskForAdministratorRights) {
+// Wine gives every process the elevated half of a split token, whose
+// linked token runs at the same integrity level: no rights differ, and a
+// download starts as usual. A start with the desktop's rights needs a
+// shell window of a process of this user without elevation; each other
+// shell starts nothing, and says why.
+TEST_F(HostServicesTest, DesktopRightsAreTheShellsOfTheSameUserWithoutElevation) {
+  ScopedHandle limited(LinkedPrimaryToken());
+  ASSERT_TRUE(limited) << "the setup: a linked token";
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  ScopedHandle elevated(token);
+  EXPECT_EQ(IntegrityLevel(elevated.get()), IntegrityLevel(limited.get()));
+  EXPECT_NE(IntegrityLevel(elevated.get()), 0u);
+  EXPECT_FALSE(IsElevatedAboveDesktop());
+
+  fs::create_directories(scratch_ / "records");
+  fs::copy_file(FakeGame("fake_game_1.0.3.0.exe"), scratch_ / "Slots.exe");
+  const PathString game = Utf8Path(scratch_ / "Slots.exe");
   struct Case {
-    PathString path;
-    bool asks;
+    const char* shell;
+    bool with_shell;
+    SystemError error;
+    const char* trace;
   };
   const Case cases[] = {
-      {Utf8Path(FakeGame("fake_game_asks_for_administrator.exe")), true},
-      {Utf8Path(FakeGame("fake_game_asks_in_utf16.exe")), true},
-      {Utf8Path(FakeGame("fake_game_1.0.3.0.exe")), false},
-      {GetExeDirectory() + "../../frameworks/runtime-src/proj.win32/Pelterin.exe", false},
-      {Utf8Path(scratch_) + "/missing.exe", false},
+      {"none", false, ERROR_NOT_FOUND,
+       "Pelterin: no desktop shell window: the desktop's rights cannot be had\n"},
+      {"elevated", true, ERROR_ACCESS_DENIED, "Pelterin: the desktop shell runs elevated\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(FileAsksForAdministrator(c.path), c.asks) << c.path;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shell);
+    std::optional<DesktopShell> shell;
+    if (c.with_shell) shell.emplace(nullptr);
+    ASSERT_EQ(GetShellWindow() != nullptr, c.with_shell) << "the setup";
+    const std::size_t kept = KeptTrace().size();
+    EXPECT_EQ(StartProcessAsDesktop(game), c.error);
+    ASSERT_EQ(KeptTrace().size(), kept + 1);
+    EXPECT_EQ(WideToUTF8(KeptTrace().back()), c.trace);
+  }
+  Sleep(1000);
+  EXPECT_TRUE(fs::is_empty(scratch_ / "records")) << "nothing may start";
 }
 
-// Wine gives every process a full administrator token and names no desktop
-// shell window: with nothing to compare with, no boundary is known, and a
-// download starts as usual. A token that cannot be read tells nothing.
-TEST_F(HostServicesTest, ElevationIsComparedWithTheDesktopShellOnly) {
-  EXPECT_EQ(ProcessElevation(GetCurrentProcess()), Elevation::kFull);
-  EXPECT_EQ(ProcessElevation(nullptr), Elevation::kUnknown);
-  ASSERT_EQ(GetShellWindow(), nullptr) << "the setup: no desktop shell";
-  EXPECT_FALSE(IsElevatedAboveDesktop());
-}
-
-// The trace is written only when a debugger or a viewer's buffer, in this
-// session or the global one, is there to read it.
+// The trace is written only when a debugger or a viewer's buffer in this
+// session is there to read it; the global one gets no writes of the
+// player's.
 TEST_F(HostServicesTest, TraceIsWrittenOnlyWhenSomeoneReadsIt) {
   EXPECT_FALSE(SomeoneReadsTheTrace()) << "the setup: no debugger, no viewer";
-  for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
+  for (const auto& [name, reads] : {std::pair(L"DBWIN_BUFFER", true),
+                                    std::pair(L"Local\\DBWIN_BUFFER", true),
+                                    std::pair(L"Global\\DBWIN_BUFFER", false)}) {
     SCOPED_TRACE(WideToUTF8(name));
     HANDLE buffer =
         CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
     ASSERT_NE(buffer, nullptr);
-    EXPECT_TRUE(SomeoneReadsTheTrace());
+    EXPECT_EQ(SomeoneReadsTheTrace(), reads);
     CloseHandle(buffer);
     EXPECT_FALSE(SomeoneReadsTheTrace());
   }
+}
+
+// While the launcher waits, its window answers whoever sends it a message,
+// within the same bound, and a quit message posted meanwhile is kept.
+TEST_F(HostServicesTest, WaitsAnswerTheWindowsMessages) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  bool answered = false;
+  std::thread sender([&] {
+    Sleep(200);
+    DWORD_PTR length = 0;
+    answered = SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 1000, &length);
+  });
+  PostQuitMessage(7);
+  const auto sleeper = [](void* milliseconds) -> DWORD {
+    Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(milliseconds)));
+    return 0;
+  };
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(RunWithTimeLimit(sleeper, reinterpret_cast<void*>(5000), 1500));
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_GE(waited, 1400u);
+  EXPECT_LT(waited, 4000u);
+  sender.join();
+  EXPECT_TRUE(answered) << "the message was not answered while the launcher waited";
+  EXPECT_TRUE(RunWithTimeLimit(sleeper, reinterpret_cast<void*>(10), 5000));
+  MSG message = {};
+  EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 7u);
+  DestroyWindow(window);
 }
 
 // This test program carries the launcher's version resource, so it stands

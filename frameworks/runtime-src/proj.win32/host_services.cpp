@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "desktop_rights.h"
 #include "host_services.h"
+#include "scoped_handle.h"
 #include "shell_folder.h"
 #include "system_library.h"
 #include "trace_output.h"
@@ -30,19 +32,9 @@ const DWORD kMaxPathUnits = 32768;
 using SHGetFolderPathWFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using SHCreateDirectoryExWFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
 using ShellExecuteExWFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
- private:
-  HANDLE handle_;
-};
+using CreateProcessWithTokenWFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPCWSTR, LPWSTR, DWORD, void*,
+                                                      LPCWSTR, STARTUPINFOW*,
+                                                      PROCESS_INFORMATION*);
 
 std::string WithForwardSlashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
@@ -90,73 +82,115 @@ std::wstring ModuleFileName() {
   }
 }
 
-// What is being read, such as "the version of C:\...\Slots.exe", for the
-// trace of a step that fails.
-std::string g_reading;
+// A game file open for reading, and what is read of it, such as "the
+// version of C:\\...\\Slots.exe", for the trace of a step that fails.
+struct GameFile {
+  HANDLE handle = nullptr;
+  std::string reading;
+};
 
 // Says which step of reading failed, and why in the system's words: a file
 // held open by another program (32), one an antivirus quarantined (225), a
 // cloud file that is not on this computer.
-void TraceFileError(const char* step, SystemError error) {
-  TraceSystemError("reading " + g_reading + ": " + step + " failed", error);
+void TraceFileError(const GameFile& file, const char* step, SystemError error) {
+  TraceSystemError("reading " + file.reading + ": " + step + " failed", error);
 }
 
-// Reads up to `size` bytes at `offset` of the open file `context`: one
+// Reads up to `size` bytes at `offset` of the open GameFile `context`: one
 // positioned read, so that no seek before it can fail unnoticed.
 std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std::size_t size) {
+  const GameFile& file = *static_cast<const GameFile*>(context);
   OVERLAPPED position = {};
   position.Offset = static_cast<DWORD>(offset);
   position.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD read = 0;
   if (size > MAXDWORD ||
-      !ReadFile(static_cast<HANDLE>(context), buffer, static_cast<DWORD>(size), &read, &position)) {
+      !ReadFile(file.handle, buffer, static_cast<DWORD>(size), &read, &position)) {
     // The end of a file cut short is the reader's to judge, not an error.
     const DWORD error = GetLastError();
-    if (size <= MAXDWORD && error != ERROR_HANDLE_EOF) TraceFileError("ReadFile", error);
+    if (size <= MAXDWORD && error != ERROR_HANDLE_EOF) TraceFileError(file, "ReadFile", error);
     return 0;
   }
   return std::min<std::size_t>(read, size);
 }
 
-// `path` opened to read `what` of it ("the version"), while other programs
-// may hold it open, to write it too; nothing, with why in the trace, when
-// it cannot be opened or is no file.
-HANDLE OpenGameFile(const PathString& path, const char* what) {
-  g_reading = std::string(what) + " of " + InWindowsForm(path);
-  HANDLE file = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    TraceFileError("CreateFileW", LastErrorOrFailure());
-    return nullptr;
+// `path` opened as `file` to read its version, while other programs may
+// hold it open, to write it too; false, with why in the trace, when it
+// cannot be opened or is no file.
+bool OpenGameFile(const PathString& path, GameFile& file) {
+  file.reading = "the version of " + InWindowsForm(path);
+  const HANDLE handle = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    TraceFileError(file, "CreateFileW", LastErrorOrFailure());
+    return false;
   }
   // Not a pipe or a character device, whose reads could wait for ever. A
   // file system that Windows cannot type (a user-mode one, such as a WinFsp
   // mount, reports itself as a network file system) holds files all the
   // same.
   SetLastError(ERROR_SUCCESS);
-  const DWORD type = GetFileType(file);
+  const DWORD type = GetFileType(handle);
   const DWORD error = GetLastError();
   if (type == FILE_TYPE_UNKNOWN && error != ERROR_SUCCESS) {
-    TraceFileError("GetFileType", error);
+    TraceFileError(file, "GetFileType", error);
   } else if (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) {
-    Trace("reading " + g_reading + ": not a file but a " +
+    Trace("reading " + file.reading + ": not a file but a " +
           (type == FILE_TYPE_PIPE ? "pipe" : "device"));
   } else {
-    return file;
+    file.handle = handle;
+    return true;
   }
-  CloseHandle(file);
-  return nullptr;
+  CloseHandle(handle);
+  return false;
+}
+
+// Starts the game at `path` with its quoted path as its command line, so
+// that a path with spaces reaches it as one argument: with the launcher's
+// own rights, or with `token`'s. Suspended until it may take the
+// foreground, which the launcher has and hands on: granted any later, the
+// game's first window could open behind others, with only a flashing
+// task-bar button to show for it.
+SystemError StartGameProcess(const PathString& path, HANDLE token) {
+  const std::wstring application = WindowsPath(path);
+  std::wstring command_line = L"\"" + application + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  BOOL made = FALSE;
+  if (!token) {
+    made = CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED, nullptr, nullptr, &startup, &created);
+  } else if (const auto create_process = GetSystemFunctionAs<CreateProcessWithTokenWFunction>(
+                 L"advapi32.dll", "CreateProcessWithTokenW")) {
+    // No environment: the token's user's own, as Explorer would give it.
+    made = create_process(token, 0, application.c_str(), &command_line[0], CREATE_SUSPENDED,
+                          nullptr, nullptr, &startup, &created);
+  } else {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+  }
+  if (!made) return LastErrorOrFailure();
+  ScopedHandle process(created.hProcess);
+  ScopedHandle thread(created.hThread);
+  AllowSetForegroundWindow(created.dwProcessId);
+  if (ResumeThread(created.hThread) == static_cast<DWORD>(-1)) {
+    // A game that can never run is not left behind, suspended.
+    const SystemError error = LastErrorOrFailure();
+    TerminateProcess(created.hProcess, error);
+    return error;
+  }
+  return ERROR_SUCCESS;
 }
 
 // The file's version resource, read from the file itself a part at a time:
 // the version functions would trust the sizes the file gives, and fault on
 // a damaged one.
 VersionResource FileVersionResource(const PathString& path) {
-  HANDLE file = OpenGameFile(path, "the version");
-  if (!file) return {};
-  ScopedHandle closer(file);
-  return ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
+  GameFile file;
+  if (!OpenGameFile(path, file)) return {};
+  ScopedHandle closer(file.handle);
+  return ReadVersionResource({ReadFileBytes, &file}, GetUserDefaultUILanguage());
 }
 
 // The names the launcher's own version resource gives it, from its image.
@@ -210,13 +244,6 @@ VersionString GetFileVersionString(const PathString& path) {
   return FileVersionResource(path).version;
 }
 
-bool FileAsksForAdministrator(const PathString& path) {
-  HANDLE file = OpenGameFile(path, "the manifest");
-  if (!file) return false;
-  ScopedHandle closer(file);
-  return AsksForAdministrator({ReadFileBytes, file});
-}
-
 bool IsLauncherItself(const PathString& path) {
   // Any name the launcher's own resource gives it, found in the file's. A
   // copy, a link or the very file carry the same resource; a game's names
@@ -230,30 +257,15 @@ bool IsLauncherItself(const PathString& path) {
   return false;
 }
 
-SystemError StartProcess(const PathString& path) {
-  const std::wstring application = WindowsPath(path);
-  // Quoted, so that a path with spaces reaches the game as one argument.
-  std::wstring command_line = L"\"" + application + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  // Suspended until it may take the foreground, which the launcher has and
-  // hands on: granted any later, the game's first window could open behind
-  // others, with only a flashing task-bar button to show for it.
-  if (!CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-    return LastErrorOrFailure();
-  }
-  ScopedHandle process_handle(process.hProcess);
-  ScopedHandle thread_handle(process.hThread);
-  AllowSetForegroundWindow(process.dwProcessId);
-  if (ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
-    // A game that can never run is not left behind, suspended.
-    const SystemError error = LastErrorOrFailure();
-    TerminateProcess(process.hProcess, error);
-    return error;
-  }
-  return ERROR_SUCCESS;
+SystemError StartProcess(const PathString& path) { return StartGameProcess(path, nullptr); }
+
+SystemError StartProcessAsDesktop(const PathString& path) {
+  SystemError error = ERROR_SUCCESS;
+  ScopedHandle token(DesktopShellToken(error));
+  // Windows answers for the desktop's rights as for Explorer's own start:
+  // 740 for a game that needs more, whatever the reason. Without the
+  // Secondary Logon service the call fails.
+  return token ? StartGameProcess(path, token.get()) : error;
 }
 
 SystemError StartProcessWithConsent(const PathString& path) {
@@ -282,18 +294,6 @@ SystemError StartProcessWithConsent(const PathString& path) {
   const SystemError error = shell_execute(&info) ? ERROR_SUCCESS : LastErrorOrFailure();
   if (com) EndCom();
   return error;
-}
-
-std::string GetSystemErrorText(SystemError error) {
-  wchar_t* text = nullptr;
-  // Language 0: the user's language, else the system's, else English.
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length == 0 || !text) return {};
-  const std::string utf8 = WideToUTF8(std::wstring(text, length));
-  LocalFree(text);
-  return utf8;
 }
 
 void ShowErrorBox(const std::string& text, const std::string& caption) {

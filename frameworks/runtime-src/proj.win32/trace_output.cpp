@@ -38,14 +38,9 @@ void TraceSystemError(const std::string& what, SystemError error) {
 bool SomeoneReadsTheTrace() {
   if (IsDebuggerPresent()) return true;
   // The viewer's buffer, which a write maps to put its line in.
-  for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
-    HANDLE buffer = OpenFileMappingW(FILE_MAP_WRITE, FALSE, name);
-    if (buffer) {
-      CloseHandle(buffer);
-      return true;
-    }
-  }
-  return false;
+  HANDLE buffer = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER");
+  if (buffer) CloseHandle(buffer);
+  return buffer != nullptr;
 }
 
 const std::vector<std::wstring>& KeptTrace() { return g_kept_lines; }

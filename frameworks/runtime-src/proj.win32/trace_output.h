@@ -12,10 +12,10 @@
 void TraceSystemError(const std::string& what, SystemError error);
 
 // Whether anyone can read the debugger output: a debugger is attached, or a
-// viewer such as DebugView has made its buffer, in this session or the
-// global one. Without either, a write would still wait for any other
-// program writing meanwhile (on the system's lock for the buffer), for
-// nothing.
+// viewer such as DebugView has made its buffer in this session. (The
+// global buffer gets the services' writes only, never the player's.)
+// Without either, a write would still wait for any other program writing
+// meanwhile (on the system's lock for the buffer), for nothing.
 bool SomeoneReadsTheTrace();
 
 // The lines Trace kept and WriteTrace has not yet written, as they will be.
