@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
-"""Writes the launcher's icon: make-icon.py OUTPUT.ico
+"""Writes the launcher's icon: make-icon.py OUTPUT.ico OUTPUT.h
 
 Drawn from geometry, so the repository holds no opaque artwork: one 64 x 64
-image of 32 bits per pixel (straight alpha, and the 1-bit AND mask that older
-consumers read), used by both icon groups of the resource script. Only the
-standard library and correctly rounded float operations (+ - * / sqrt), so
-every Python 3 writes the same bytes and a rebuild never changes the launcher.
+image of 32 bits per pixel, stored as PNG, which Windows reads in icons since
+Vista, and used by both icon groups of the resource script; OUTPUT.h gives
+its size to the group written out there. Only the standard library and
+correctly rounded float operations (+ - * / sqrt), so the same Python and
+zlib write the same bytes and a rebuild never changes the launcher.
 """
 import math
 import os
 import struct
 import sys
+import zlib
 
 SIZE = 64
 DISC_TOP, DISC_BOTTOM = (0.49, 0.33, 1.00), (0.20, 0.10, 0.56)  # violet gradient, (r, g, b)
@@ -110,32 +112,40 @@ def to_byte(value):
     return int(clamp(value, 0.0, 1.0) * 255.0 + 0.5)
 
 
-def encode_ico(rows):
-    """An .ico of one classic DIB: bottom-up straight BGRA, then the AND mask
-    (set where transparent), its rows padded to four bytes."""
-    xor, and_mask = bytearray(), bytearray()
-    for pixels in reversed(rows):
-        mask_bits = 0
+def encode_png(rows):
+    """A PNG of straight RGBA, each row filtered by its left neighbour."""
+    raw = bytearray()
+    for pixels in rows:
+        row = bytearray()
         for red, green, blue, alpha in pixels:
             a = to_byte(alpha)
-            xor += bytes((to_byte(blue / alpha), to_byte(green / alpha), to_byte(red / alpha), a)
+            row += bytes((to_byte(red / alpha), to_byte(green / alpha), to_byte(blue / alpha), a)
                          if a else 4)
-            mask_bits = (mask_bits << 1) | (1 if a == 0 else 0)
-        row = mask_bits.to_bytes(SIZE // 8, "big")
-        and_mask += row + b"\0" * (-len(row) % 4)
-    # BITMAPINFOHEADER: the height counts the image and the mask; BI_RGB.
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 32, 0,
-                         len(xor) + len(and_mask), 0, 0, 0, 0)
-    image = header + bytes(xor) + bytes(and_mask)
+        raw += b"\1" + bytes(row[i] - (row[i - 4] if i >= 4 else 0) & 0xFF for i in range(len(row)))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8 bits, RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def encode_ico(image):
     directory = struct.pack("<HHH", 0, 1, 1)  # reserved, an icon, one image
     entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 32, len(image), len(directory) + 16)
     return directory + entry + image
 
 
+def write(path, data):
+    # Written beside it and renamed: an interrupted build leaves no truncated file.
+    with open(path + ".tmp", "wb") as output:
+        output.write(data)
+    os.replace(path + ".tmp", path)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: make-icon.py OUTPUT.ico")
-    # Written beside it and renamed: an interrupted build leaves no truncated icon.
-    with open(sys.argv[1] + ".tmp", "wb") as output:
-        output.write(encode_ico(render()))
-    os.replace(sys.argv[1] + ".tmp", sys.argv[1])
+    if len(sys.argv) != 3:
+        sys.exit("usage: make-icon.py OUTPUT.ico OUTPUT.h")
+    image = encode_png(render())
+    write(sys.argv[1], encode_ico(image))
+    write(sys.argv[2], f"#define PELTERIN_ICON_BYTES {len(image)}L\n".encode())

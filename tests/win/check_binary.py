@@ -17,6 +17,7 @@ the proof.
 
 import hashlib
 import struct
+import zlib
 import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -70,21 +71,21 @@ SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
 ALLOWED_IMPORTS = ("kernel32.dll", "user32.dll", "msvcrt.dll")
 ALLOWED_IMPORT_PREFIXES = ("api-ms-win-crt-",)
 
-# shell32.dll and ole32.dll are loaded at run time from the system directory
-# only; a static (or delay-load) import would be resolved through the normal
+# shell32.dll, ole32.dll and advapi32.dll are loaded at run time from the
+# system directory only; a static (or delay-load) import would be resolved through the normal
 # search order, which starts at the application's folder. version.dll is not
 # needed at all: the launcher reads version resources itself. Nor are the
 # MinGW runtime DLLs: the runtime is linked statically.
-FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "ole32.dll", "libstdc++",
+FORBIDDEN_IMPORT_PREFIXES = ("version.dll", "shell32.dll", "ole32.dll", "advapi32.dll", "libstdc++",
                              "libgcc", "libwinpthread")
 
 # Functions that must not be in the import tables, each with the reason.
 # Thread control beside CreateProcessW, in a small program that starts
 # executables from the user's data folder, is what antivirus heuristics flag;
-# the launcher's own threads (the trace's writer, the start through the
-# desktop shell) are only waited for, never controlled, so these could only
-# come from runtime code it never runs. ResumeThread is the one it calls itself: the game is created
-# suspended and resumed once it may take the foreground.
+# the launcher's own thread (the trace's writer) is only waited for, never
+# controlled, so these could only come from runtime code it never runs.
+# ResumeThread is the one it calls itself: the game is created suspended
+# and resumed once it may take the foreground.
 THREAD_CONTROL = "thread-library code: the launcher never controls a thread"
 NOT_IMPORTED = {
     # Windows 7 without its loader update lacks this export; importing it
@@ -384,13 +385,14 @@ class ResourceTest(unittest.TestCase):
                                  (64, 64, 0, 1, 32))
                 image = self.resource(RT_ICON, icon_id, CHINESE_PRC)
                 self.assertEqual(len(image), size)
-                # A classic DIB (not PNG): the height covers the colour image
-                # and the AND mask, and the AND mask is present.
-                header = struct.unpack_from("<IiiHHI", image)
-                self.assertEqual(header, (40, 64, 128, 1, 32, 0))
-                self.assertEqual(size, 40 + 64 * 64 * 4 + 64 * 8)
-                alpha = image[40 + 3:40 + 64 * 64 * 4:4]
-                self.assertTrue(any(alpha), "the image is fully transparent")
+                # PNG: 64 x 64, 8 bits a channel, RGBA, not all transparent.
+                self.assertEqual(image[:8], b"\x89PNG\r\n\x1a\n")
+                self.assertEqual(image[12:16] + image[16:26],
+                                 b"IHDR" + struct.pack(">IIBB", 64, 64, 8, 6))
+                rows = zlib.decompressobj().decompress(image[image.index(b"IDAT") + 4:])
+                self.assertEqual(len(rows), 64 * (1 + 64 * 4))
+                pixels = (byte for i, byte in enumerate(rows) if i % (1 + 64 * 4))
+                self.assertTrue(any(pixels), "the image is empty")
                 images.append(hashlib.sha256(image).hexdigest())
         self.assertEqual(len(images), 2)
         self.assertEqual(images[0], images[1], "the two groups' images differ")
