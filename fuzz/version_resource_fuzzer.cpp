@@ -1,6 +1,6 @@
 // The resource reader on arbitrary bytes, taken as a whole PE file (for a
-// user of the language its last two bytes name), as a version block, and for
-// the manifest's execution level. Whatever the bytes, nothing may be read
+// user of the language its last two bytes name) and as a version block.
+// Whatever the bytes, nothing may be read
 // outside them (the sanitizers watch), no more is asked of the file than the
 // largest headers, section table, three directory levels and data can take,
 // and what comes out has the form the launcher relies on.
@@ -62,10 +62,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       size >= 2 ? static_cast<std::uint16_t>(data[size - 2] | data[size - 1] << 8) : 0x409;
   CheckForm(ReadVersionResource({ReadBuffer, &file}, user_language), kMaxVersionResourceSize);
   CHECK(file.asked <= kMostAsked);
-
-  // The manifest: the same walk, and at most a byte over 1 MiB of data.
-  Buffer manifest_file{data, size, 0};
-  AsksForAdministrator({ReadBuffer, &manifest_file});
-  CHECK(manifest_file.asked <= kMostAsked - kMaxVersionResourceSize + (1 << 20) + 1);
   return 0;
 }

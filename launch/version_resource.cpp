@@ -225,8 +225,6 @@ const std::size_t kDirectoryEntrySize = 8;
 const std::uint32_t kSubdirectoryFlag = 0x80000000;
 const std::uint16_t kVersionResourceType = 16;  // RT_VERSION
 const std::uint16_t kVersionResourceName = 1;   // VS_VERSION_INFO
-const std::uint16_t kManifestResourceType = 24;  // RT_MANIFEST
-const std::uint16_t kProgramManifestName = 1;    // CREATEPROCESS_MANIFEST_RESOURCE_ID
 const std::uint16_t kUsEnglish = 0x409;
 
 // `value` rounded up to `alignment`, a power of two.
@@ -482,45 +480,18 @@ VersionResource ParseVersionResource(const unsigned char* data, std::size_t size
   return resource;
 }
 
-// Up to `most` bytes of the data of resource `type`, `name` of the PE file;
-// nothing when the file is no PE image, has no such resource, or its data
-// does not lie whole in the image, as the system copies all of it.
-std::optional<std::vector<unsigned char>> ReadResource(const FileByteReader& file,
-                                                       std::uint16_t type, std::uint16_t name,
-                                                       std::uint16_t user_language,
-                                                       std::size_t most) {
+VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language) {
+  // Nothing when the file is no PE image, has no such resource, or its data
+  // does not lie whole in the image, as the system copies all of it.
   PeImage image{file, {}};
-  if (!ReadHeaders(image)) return std::nullopt;
-  const auto data = ResourceData(image, type, name, user_language);
+  if (!ReadHeaders(image)) return {};
+  const auto data =
+      ResourceData(image, kVersionResourceType, kVersionResourceName, user_language);
   std::vector<unsigned char> bytes;
   if (!data || !IsMapped(image, data->first, data->second) ||
-      !ReadAtAddress(image, data->first, std::min<std::size_t>(data->second, most), bytes)) {
-    return std::nullopt;
+      !ReadAtAddress(image, data->first,
+                     std::min<std::size_t>(data->second, kMaxVersionResourceSize), bytes)) {
+    return {};
   }
-  return bytes;
-}
-
-VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t user_language) {
-  const auto data = ReadResource(file, kVersionResourceType, kVersionResourceName,
-                                 user_language, kMaxVersionResourceSize);
-  return data ? ParseVersionResource(data->data(), data->size()) : VersionResource();
-}
-
-bool AsksForAdministrator(const FileByteReader& file) {
-  // Longer than any manifest a program carries; one longer still is taken
-  // as asking, rather than read in part.
-  const std::size_t kMostManifestBytes = 1 << 20;
-  const auto manifest = ReadResource(file, kManifestResourceType, kProgramManifestName,
-                                     kUsEnglish, kMostManifestBytes + 1);
-  if (!manifest) return false;
-  if (manifest->size() > kMostManifestBytes) return true;
-  // The level's value, in UTF-8 or, its zero bytes left out, UTF-16. Found
-  // anywhere, even in a comment, it counts: a false alarm only starts the
-  // installed game.
-  std::string text;
-  for (unsigned char byte : *manifest) {
-    if (byte != 0) text += static_cast<char>(byte);
-  }
-  return text.find("requireAdministrator") != std::string::npos ||
-         text.find("highestAvailable") != std::string::npos;
+  return ParseVersionResource(bytes.data(), bytes.size());
 }

@@ -1,7 +1,6 @@
-// Reading an executable's resources as the system's own functions find them:
-// its version resource, from a PE file through bounded reads of the few
-// parts that lead to it, or from a block already in memory; and whether its
-// manifest asks for administrator rights. Every offset and length in the
+// Reading an executable's version resource as the system's own functions
+// find it: from a PE file through bounded reads of the few parts that lead
+// to it, or from a block already in memory. Every offset and length in the
 // file is checked against what was actually read, so that no file, however
 // damaged, is read past its data.
 #pragma once
@@ -49,9 +48,3 @@ VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t us
 // the version in either layout, the names in the 32-bit one only. No length
 // in the block takes a read past `size`.
 VersionResource ParseVersionResource(const unsigned char* data, std::size_t size);
-
-// Whether the program's manifest asks for administrator rights (its
-// requestedExecutionLevel is requireAdministrator or highestAvailable), so
-// that the shell would ask the player for them before starting it. A
-// manifest longer than 1 MiB counts as asking.
-bool AsksForAdministrator(const FileByteReader& file);

@@ -335,44 +335,4 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
   }
 }
 
-// The fake game's one resource taken for its manifest (type 24): what its
-// data says decides, in either encoding, and a manifest too long to read
-// counts as asking.
-TEST(VersionResourceTest, ManifestsAskingForAdministratorRights) {
-  std::ifstream in(std::string(VERSION_RESOURCE_SEEDS) + "/fake-game-pe32", std::ios::binary);
-  const std::string seed((std::istreambuf_iterator<char>(in)), {});
-  const std::size_t text = seed.find(Utf16(u"Fake game"));
-  ASSERT_NE(text, std::string::npos);
-  const auto manifest = [&](const std::string& level, std::uint32_t size = 0) {
-    std::string file = seed;
-    Set16(file, 528, 24);
-    file.replace(text, level.size(), level);
-    if (size) {
-      Set32(file, 376 + 8, 0x200000);   // VirtualSize
-      Set32(file, 376 + 16, 0x200000);  // SizeOfRawData
-      file.resize(0x200200);
-      Set32(file, 0x248 + 4, size);
-    }
-    return file;
-  };
-  struct Case {
-    const char* what;
-    std::string file;
-    bool asks;
-  };
-  const Case cases[] = {
-      {"no manifest", seed, false},
-      {"a manifest without a level", manifest(""), false},
-      {"requireAdministrator in UTF-16", manifest(Utf16(u"requireAdministrator")), true},
-      {"highestAvailable in UTF-8", manifest("highestAvailable"), true},
-      {"asInvoker", manifest(Utf16(u"asInvoker")), false},
-      {"1 MiB", manifest("", 1 << 20), false},
-      {"a byte over 1 MiB", manifest("", (1 << 20) + 1), true},
-  };
-  for (const Case& c : cases) {
-    std::vector<unsigned char> bytes(c.file.begin(), c.file.end());
-    EXPECT_EQ(AsksForAdministrator({ReadBuffer, &bytes}), c.asks) << c.what;
-  }
-}
-
 }  // namespace

@@ -48,7 +48,9 @@ std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLAS
 DWORD TokenNumber(HANDLE token, TOKEN_INFORMATION_CLASS kind, DWORD none) {
   const std::vector<unsigned char> information = TokenInformation(token, kind);
   DWORD number = none;
-  if (information.size() >= sizeof(number)) std::memcpy(&number, information.data(), sizeof(number));
+  if (information.size() >= sizeof(number)) {
+    std::memcpy(&number, information.data(), sizeof(number));
+  }
   return number;
 }
 
@@ -84,7 +86,8 @@ bool IsElevatedAboveDesktop() {
   }
   const std::vector<unsigned char> linked = TokenInformation(token.get(), TokenLinkedToken);
   ScopedHandle linked_token(
-      linked.empty() ? nullptr : reinterpret_cast<const TOKEN_LINKED_TOKEN*>(linked.data())->LinkedToken);
+      linked.empty() ? nullptr
+                     : reinterpret_cast<const TOKEN_LINKED_TOKEN*>(linked.data())->LinkedToken);
   // The rights that differ: a desktop at the same level has no fewer. A
   // level that cannot be read counts as lower.
   const DWORD level = IntegrityLevel(token.get());
