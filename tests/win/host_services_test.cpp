@@ -106,44 +106,36 @@ bool Matches(const std::string& text, const std::string& pattern) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The linked token of this process's, as a primary token: under Wine, where
-// every process is elevated, the limited half of the split.
-HANDLE LinkedPrimaryToken() {
-  HANDLE own = nullptr;
-  TOKEN_LINKED_TOKEN linked = {};
-  DWORD size = 0;
-  HANDLE primary = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) &&
-      GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
-    DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
-                     TokenPrimary, &primary);
-    CloseHandle(linked.LinkedToken);
-  }
-  if (own) CloseHandle(own);
-  return primary;
-}
-
-// A desktop shell while it lives: the stand-in program, started with
-// `token` (null: this process's own), its window named the shell window.
+// A desktop shell while it lives: the stand-in program, its window named
+// the shell window, started with this process's token or, `limited`, with
+// its linked one (under Wine, where every process is elevated, the limited
+// half of the split).
 class DesktopShell {
  public:
-  explicit DesktopShell(HANDLE token) {
+  explicit DesktopShell(bool limited) {
+    HANDLE own = nullptr;
+    HANDLE token = nullptr;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own);
+    if (limited && GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+      CloseHandle(own);
+      own = linked.LinkedToken;
+    }
+    DuplicateTokenEx(own, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &token);
     std::wstring program = FakeGame("desktop_shell_stand_in.exe").wstring();
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created = {};
-    const BOOL started =
-        token ? CreateProcessAsUserW(token, program.c_str(), nullptr, nullptr, nullptr, FALSE, 0,
-                                     nullptr, nullptr, &startup, &created)
-              : CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &created);
-    if (!started) return;
-    process_ = created.hProcess;
-    CloseHandle(created.hThread);
-    for (int i = 0; i < 200 && !GetShellWindow(); ++i) Sleep(50);
+    if (CreateProcessAsUserW(token, program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &created)) {
+      process_ = created.hProcess;
+      CloseHandle(created.hThread);
+    }
+    for (HANDLE handle : {own, token}) CloseHandle(handle);
+    for (int i = 0; i < 200 && process_ && !GetShellWindow(); ++i) Sleep(50);
   }
   ~DesktopShell() {
-    if (!process_) return;
     TerminateProcess(process_, 0);
     WaitForSingleObject(process_, 10000);
     CloseHandle(process_);
@@ -396,8 +388,7 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
     // the launcher's working directory. (Wine ignores the token, and gives
     // the launcher's environment.)
     {
-      ScopedHandle limited(LinkedPrimaryToken());
-      DesktopShell shell(limited.get());
+      DesktopShell shell(true);
       ASSERT_NE(GetShellWindow(), nullptr) << "the setup: the stand-in's shell window";
       record = start_and_read(StartProcessAsDesktop, game, records);
     }
@@ -414,11 +405,12 @@ TEST_F(HostServicesTest, StartedProcessInheritsDirectoryAndEnvironment) {
 // shell window of a process of this user without elevation; each other
 // shell starts nothing, and says why.
 TEST_F(HostServicesTest, DesktopRightsAreTheShellsOfTheSameUserWithoutElevation) {
-  ScopedHandle limited(LinkedPrimaryToken());
-  ASSERT_TRUE(limited) << "the setup: a linked token";
   HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  ScopedHandle elevated(token);
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size));
+  ScopedHandle elevated(token), limited(linked.LinkedToken);
   EXPECT_EQ(IntegrityLevel(elevated.get()), IntegrityLevel(limited.get()));
   EXPECT_NE(IntegrityLevel(elevated.get()), 0u);
   EXPECT_FALSE(IsElevatedAboveDesktop());
@@ -440,7 +432,7 @@ TEST_F(HostServicesTest, DesktopRightsAreTheShellsOfTheSameUserWithoutElevation)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shell);
     std::optional<DesktopShell> shell;
-    if (c.with_shell) shell.emplace(nullptr);
+    if (c.with_shell) shell.emplace(false);
     ASSERT_EQ(GetShellWindow() != nullptr, c.with_shell) << "the setup";
     const std::size_t kept = KeptTrace().size();
     EXPECT_EQ(StartProcessAsDesktop(game), c.error);
