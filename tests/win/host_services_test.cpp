@@ -148,6 +148,11 @@ class DesktopShell {
   HANDLE process_ = nullptr;
 };
 
+DWORD WINAPI SleepFor(void* milliseconds) {
+  Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(milliseconds)));
+  return 0;
+}
+
 class HostServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -474,18 +479,14 @@ TEST_F(HostServicesTest, WaitsAnswerTheWindowsMessages) {
     answered = SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 1000, &length);
   });
   PostQuitMessage(7);
-  const auto sleeper = [](void* milliseconds) -> DWORD {
-    Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(milliseconds)));
-    return 0;
-  };
   const DWORD start = GetTickCount();
-  EXPECT_FALSE(RunWithTimeLimit(sleeper, reinterpret_cast<void*>(5000), 1500));
+  EXPECT_FALSE(RunWithTimeLimit(SleepFor, reinterpret_cast<void*>(5000), 1500));
   const DWORD waited = GetTickCount() - start;
   EXPECT_GE(waited, 1400u);
   EXPECT_LT(waited, 4000u);
   sender.join();
   EXPECT_TRUE(answered) << "the message was not answered while the launcher waited";
-  EXPECT_TRUE(RunWithTimeLimit(sleeper, reinterpret_cast<void*>(10), 5000));
+  EXPECT_TRUE(RunWithTimeLimit(SleepFor, reinterpret_cast<void*>(10), 5000));
   MSG message = {};
   EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 7u);
