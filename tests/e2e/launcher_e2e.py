@@ -339,8 +339,9 @@ class ChoosingTheGameTest(LauncherTestCase):
                          capture_output=True, text=True)
         self.assertEqual(agreement.returncode, 0, agreement.stdout)
         files = len(UNUSUAL_VERSION_SHAPES) + 1
-        self.assertIn(f"{files + 1} files, {files} with a version, 0 disagree; "
-                      "1 not PE images left out, 1 of them with a version", agreement.stdout)
+        self.assertIn(f"{files + 1} files; {files} PE images compared, {files} with a version, "
+                      "0 disagree; 1 not PE images left out, 1 of them with a version",
+                      agreement.stdout)
 
     def test_settings_are_read_from_the_working_directory_only(self):
         self.lay_install("1.0.3.0")

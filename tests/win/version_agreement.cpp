@@ -7,16 +7,16 @@
 //   version_agreement [FOLDER | FILE]... | --wow64
 //
 // Only PE images, as every game is, are compared. The system reads a 16-bit
-// (NE) program's version too, but neither Windows nor the launcher can start
-// one as the game: the launcher must read none from a file that is no PE
-// image, and such files are counted apart.
+// (NE) program's version too, though 64-bit Windows cannot start one: the
+// launcher must read none from a file that is no PE image, and such files
+// are counted apart.
 //
-// Prints each disagreement, then "agreement on PLACES: N files, M with a
-// version, D disagree; K not PE images left out, J of them with a version";
-// exits 1 on any disagreement, or when no PE image with a version was
-// compared, which would prove nothing. --wow64 where there is no such folder,
-// or no file in it, is skipped (exit 77). A file whose reading by the system
-// faults ends the run there, named.
+// Prints each disagreement, then "agreement on PLACES: N files; P PE images
+// compared, M with a version, D disagree; K not PE images left out, J of them
+// with a version". Exits 1 on any disagreement, or when no PE image with a
+// version was compared, which would prove nothing. --wow64 where there is no
+// such folder, or no file in it, is skipped (exit 77). A file whose reading
+// by the system faults ends the run there, named.
 #include <windows.h>
 
 #include <algorithm>
@@ -211,9 +211,10 @@ int wmain(int argc, wchar_t** argv) {
                 Describe(launcher).c_str());
   }
   std::printf(
-      "agreement on %s: %zu files, %d with a version, %d disagree; "
+      "agreement on %s: %zu files; %zu PE images compared, %d with a version, %d disagree; "
       "%d not PE images left out, %d of them with a version\n",
-      where.c_str(), files.size(), versions, disagreements, left_out, left_out_versions);
+      where.c_str(), files.size(), files.size() - left_out, versions, disagreements, left_out,
+      left_out_versions);
   if (versions == 0) std::printf("no PE image with a version compared: that proves nothing\n");
   return disagreements == 0 && versions > 0 ? 0 : 1;
 }
