@@ -122,11 +122,11 @@ def game_of_many_sections(count=100):
     return bytes(headers[:table] + added + bytes(new_size - table - len(added)) + data[old_size:])
 
 
-def sixteen_bit_program(version="1.0.3.0"):
+def sixteen_bit_program():
     """A 16-bit Windows (NE) program of nothing but its headers and a version
-    resource in the 16-bit layout, which the system's version functions read."""
-    numbers = [int(number) for number in version.split(".")]
-    ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+    resource in the 16-bit layout, of 1.0.3.0, which the system's version
+    functions read."""
+    ms, ls = 1 << 16 | 0, 3 << 16 | 0
     fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, ms, ls, ms, ls, 0x3F, 0, 1, 1, 0, 0, 0)
     key = b"VS_VERSION_INFO\0"
     resource = struct.pack("<HH", 4 + len(key) + len(fixed), len(fixed)) + key + fixed

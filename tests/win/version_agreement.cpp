@@ -154,7 +154,7 @@ LONG WINAPI NameTheFaultingFile(EXCEPTION_POINTERS*) {
 
 }  // namespace
 
-const int kSkipped = 77;
+const int kSkipped = 77;  // the tests' SKIP_RETURN_CODE
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<fs::path> files;
