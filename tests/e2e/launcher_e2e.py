@@ -151,6 +151,7 @@ def sixteen_bit_program():
     headers = bytes(dos + ne) + table + b"\0"
     return headers + bytes(data_at - len(headers)) + resource
 
+
 UNUSUAL_VERSION_SHAPES = ("among names", "among languages", "neutral first", "wLength 0",
                           "wLength 6", "wLength 60", "another root key", "64 KiB of data",
                           "data past the section's file data",
