@@ -122,6 +122,36 @@ def game_of_many_sections(count=100):
     return bytes(headers[:table] + added + bytes(new_size - table - len(added)) + data[old_size:])
 
 
+def sixteen_bit_program():
+    """A 16-bit Windows (NE) program of nothing but its headers and a version
+    resource in the 16-bit layout, of 1.0.3.0, which the system's version
+    functions read."""
+    ms, ls = 1 << 16 | 0, 3 << 16 | 0
+    fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, ms, ls, ms, ls, 0x3F, 0, 1, 1, 0, 0, 0)
+    key = b"VS_VERSION_INFO\0"
+    resource = struct.pack("<HH", 4 + len(key) + len(fixed), len(fixed)) + key + fixed
+    resource += bytes(-len(resource) % 16)
+    # The resource table: its shift (16-byte units), then one type (0x8000 |
+    # RT_VERSION) of one resource (0x8000 | 1) at 0xA0, and its end.
+    data_at = 0xA0
+    table = struct.pack("<HHHIHHHHHHH", 4, 0x8010, 1, 0, data_at >> 4, len(resource) >> 4,
+                        0x30, 0x8001, 0, 0, 0)
+    # The NE header: the resource table right after it; the segment table
+    # empty; the entry, name and module tables one empty byte after it.
+    ne = bytearray(64)
+    ne[0:4] = b"NE\x05\x0a"
+    end = len(ne) + len(table)
+    struct.pack_into("<H", ne, 0x04, end)
+    struct.pack_into("<HHHHHI", ne, 0x22, len(ne), len(ne), end, end, end, 0)
+    ne[0x36] = 2  # Windows
+    struct.pack_into("<H", ne, 0x3E, 0x030A)  # for Windows 3.10
+    dos = bytearray(64)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, len(dos))
+    headers = bytes(dos + ne) + table + b"\0"
+    return headers + bytes(data_at - len(headers)) + resource
+
+
 UNUSUAL_VERSION_SHAPES = ("among names", "among languages", "neutral first", "wLength 0",
                           "wLength 6", "wLength 60", "another root key", "64 KiB of data",
                           "data past the section's file data",
@@ -304,11 +334,15 @@ class ChoosingTheGameTest(LauncherTestCase):
         for shape in UNUSUAL_VERSION_SHAPES:
             (folder / f"{shape}.exe").write_bytes(unusual_version_game(shape))
         (folder / "100 sections.exe").write_bytes(game_of_many_sections())
+        # Read by the system, but no PE image: left out of the comparison.
+        (folder / "16-bit.exe").write_bytes(sixteen_bit_program())
         agreement = wine(FAKE_GAMES / "version_agreement.exe", wine_path(folder),
                          capture_output=True, text=True)
         self.assertEqual(agreement.returncode, 0, agreement.stdout)
         files = len(UNUSUAL_VERSION_SHAPES) + 1
-        self.assertIn(f"{files} files, {files} with a version, 0 disagree", agreement.stdout)
+        self.assertIn(f"{files + 1} files; {files} PE images compared, {files} with a version, "
+                      "0 disagree; 1 not PE images left out, 1 of them with a version",
+                      agreement.stdout)
 
     def test_settings_are_read_from_the_working_directory_only(self):
         self.lay_install("1.0.3.0")
@@ -681,8 +715,12 @@ class ErrorBoxTest(LauncherTestCase):
         def version_under_another_name_only(folder):
             shutil.copy(fake_game("none"), folder / "Slots.exe")
 
+        def sixteen_bit(folder):
+            (folder / "Slots.exe").write_bytes(sixteen_bit_program())
+
         for make_game in (unversioned, missing, folder_named_slots, text_file, empty_file,
-                          truncated, version_data_of_1_mib, version_under_another_name_only):
+                          truncated, version_data_of_1_mib, version_under_another_name_only,
+                          sixteen_bit):
             with self.subTest(make_game.__name__):
                 shutil.rmtree(self.install, ignore_errors=True)
                 self.lay_install(None)

@@ -1,17 +1,27 @@
 // Holds the launcher's version resource reader against the system's own
 // version functions, file by file: every file in the folders and every
 // file named on the command line is read both ways, and the two must give
-// the same version and the same names. With no arguments, the system folder.
+// the same version and the same names. With no arguments, the system folder;
+// with --wow64, the one where a 64-bit system keeps its 32-bit programs.
 //
-//   version_agreement [FOLDER | FILE]...
+//   version_agreement [FOLDER | FILE]... | --wow64
 //
-// Prints each disagreement, then "N files, M with a version, D disagree";
-// exits 1 on any disagreement. A file whose reading by the system faults
-// ends the run there, named.
+// Only PE images, as every game is, are compared. The system reads a 16-bit
+// (NE) program's version too, though 64-bit Windows cannot start one: the
+// launcher must read none from a file that is no PE image, and such files
+// are counted apart.
+//
+// Prints each disagreement, then "agreement on PLACES: N files; P PE images
+// compared, M with a version, D disagree; K not PE images left out, J of them
+// with a version". Exits 1 on any disagreement, or when no PE image with a
+// version was compared, which would prove nothing. --wow64 where there is no
+// such folder, or no file in it, is skipped (exit 77). A file whose reading
+// by the system faults ends the run there, named.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -102,11 +112,30 @@ std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std
   return read;
 }
 
-Reading ReadByLauncher(const std::wstring& path) {
+// Whether the file is a PE image: "MZ", and "PE\0\0" where e_lfanew points.
+// A 16-bit program has "NE" or "LE" there, a DOS program nothing.
+bool IsPeImage(const FileByteReader& file) {
+  unsigned char dos[64];
+  char signature[4];
+  if (file.read(file.context, 0, dos, sizeof dos) != sizeof dos || dos[0] != 'M' ||
+      dos[1] != 'Z') {
+    return false;
+  }
+  const std::uint32_t headers = dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16 |
+                                static_cast<std::uint32_t>(dos[0x3F]) << 24;
+  return file.read(file.context, headers, signature, 4) == 4 &&
+         std::memcmp(signature, "PE\0\0", 4) == 0;
+}
+
+// The launcher's reading; `pe_image` is false only for a file read and found
+// to be no PE image.
+Reading ReadByLauncher(const std::wstring& path, bool& pe_image) {
+  pe_image = true;
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
+  pe_image = IsPeImage({ReadFileBytes, file});
   const VersionResource resource =
       ReadVersionResource({ReadFileBytes, file}, GetUserDefaultUILanguage());
   CloseHandle(file);
@@ -125,44 +154,67 @@ LONG WINAPI NameTheFaultingFile(EXCEPTION_POINTERS*) {
 
 }  // namespace
 
+const int kSkipped = 77;  // the tests' SKIP_RETURN_CODE
+
 int wmain(int argc, wchar_t** argv) {
   std::vector<fs::path> files;
   std::vector<fs::path> places(argv + 1, argv + argc);
+  const bool wow64 = places.size() == 1 && places[0] == L"--wow64";
   // System files may keep their strings in a MUI satellite, which a game
   // has none of: for them only the file itself is asked. A game's version
   // is read as GetFileVersionInfo reads it.
-  const DWORD flags = places.empty() ? FILE_VER_GET_NEUTRAL : FILE_VER_GET_LOCALISED;
-  if (places.empty()) {
+  const DWORD flags = places.empty() || wow64 ? FILE_VER_GET_NEUTRAL : FILE_VER_GET_LOCALISED;
+  if (places.empty() || wow64) {
+    // The WOW64 folder is listed as it is, by a 32-bit process too: only
+    // System32 is redirected. A 32-bit system has none.
     wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    places.push_back(system);
+    const auto get = wow64 ? GetSystemWow64DirectoryW : GetSystemDirectoryW;
+    places.clear();
+    if (get(system, MAX_PATH)) places.push_back(system);
   }
+  std::string where;
   for (const fs::path& place : places) {
     std::error_code error;
-    if (!fs::is_directory(place, error)) {
-      files.push_back(place);
-      continue;
-    }
+    where += (where.empty() ? "" : " ") + WideToUTF8(fs::absolute(place, error).wstring());
+    if (fs::is_regular_file(place, error)) files.push_back(place);
     for (const auto& entry : fs::directory_iterator(place, error)) {
       if (entry.is_regular_file(error)) files.push_back(entry.path());
     }
+  }
+  if (wow64 && files.empty()) {
+    std::printf("agreement on the WOW64 system folder: skipped, %s\n",
+                where.empty() ? "this system has none" : (where + " holds no file").c_str());
+    return kSkipped;
   }
   std::sort(files.begin(), files.end());
   SetUnhandledExceptionFilter(NameTheFaultingFile);
   int versions = 0;
   int disagreements = 0;
+  int left_out = 0;
+  int left_out_versions = 0;
   for (const fs::path& file : files) {
     g_reading = file.c_str();
     const Reading system = ReadBySystem(file.wstring(), flags);
     g_reading = nullptr;
-    const Reading launcher = ReadByLauncher(file.wstring());
-    if (!system.version.empty()) ++versions;
-    if (system == launcher) continue;
+    bool pe_image;
+    const Reading launcher = ReadByLauncher(file.wstring(), pe_image);
+    if (!pe_image) {
+      ++left_out;
+      if (!system.version.empty()) ++left_out_versions;
+    } else if (!system.version.empty()) {
+      ++versions;
+    }
+    if (launcher == (pe_image ? system : Reading{})) continue;
     ++disagreements;
     std::printf("%s\n  system:   %s\n  launcher: %s\n", WideToUTF8(file.wstring()).c_str(),
-                Describe(system).c_str(), Describe(launcher).c_str());
+                pe_image ? Describe(system).c_str() : "(none: no PE image)",
+                Describe(launcher).c_str());
   }
-  std::printf("%zu files, %d with a version, %d disagree\n", files.size(), versions,
-              disagreements);
-  return disagreements == 0 ? 0 : 1;
+  std::printf(
+      "agreement on %s: %zu files; %zu PE images compared, %d with a version, %d disagree; "
+      "%d not PE images left out, %d of them with a version\n",
+      where.c_str(), files.size(), files.size() - left_out, versions, disagreements, left_out,
+      left_out_versions);
+  if (versions == 0) std::printf("no PE image with a version compared: that proves nothing\n");
+  return disagreements == 0 && versions > 0 ? 0 : 1;
 }
