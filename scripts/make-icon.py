@@ -124,17 +124,10 @@ def encode_png(rows):
         raw += b"\1" + bytes(row[i] - (row[i - 4] if i >= 4 else 0) & 0xFF for i in range(len(row)))
 
     def chunk(kind, data):
-        crc = zlib.crc32(kind + data)
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
+        return struct.pack(">I", len(data)) + kind + data + zlib.crc32(kind + data).to_bytes(4, "big")
     header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8 bits, RGBA
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
             chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
-
-
-def encode_ico(image):
-    directory = struct.pack("<HHH", 0, 1, 1)  # reserved, an icon, one image
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 32, len(image), len(directory) + 16)
-    return directory + entry + image
 
 
 def write(path, data):
@@ -148,5 +141,7 @@ if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit("usage: make-icon.py OUTPUT.ico OUTPUT.h")
     image = encode_png(render())
-    write(sys.argv[1], encode_ico(image))
+    # The directory (reserved, an icon, one image), its one entry, the image.
+    write(sys.argv[1], struct.pack("<HHHBBBBHHII", 0, 1, 1, SIZE, SIZE, 0, 0, 1, 32, len(image), 22)
+          + image)
     write(sys.argv[2], f"#define PELTERIN_ICON_BYTES {len(image)}L\n".encode())
