@@ -124,7 +124,7 @@ def encode_png(rows):
         raw += b"\1" + bytes(row[i] - (row[i - 4] if i >= 4 else 0) & 0xFF for i in range(len(row)))
 
     def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + zlib.crc32(kind + data).to_bytes(4, "big")
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind+data))
     header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8 bits, RGBA
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
             chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
