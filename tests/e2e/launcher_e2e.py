@@ -66,6 +66,8 @@ def unusual_version_game(shape):
     unusual `shape` that the system's version functions still read."""
     if shape in ("among names", "among languages", "neutral first"):
         return fake_game(shape.replace(" first", "").replace(" ", "_")).read_bytes()
+    if shape.startswith("flat"):
+        return flat_version_game(shape)
     data = bytearray(fake_game("1.0.3.0").read_bytes())
     pe = pefile.PE(data=bytes(data))
     entry = version_data(pe)
@@ -98,6 +100,46 @@ def unusual_version_game(shape):
     return bytes(data)
 
 
+def flat_version_game(shape):
+    """The fake game of 1.0.3.0 laid out flat, as the loader maps an image
+    whose sections are aligned below a page: the file is the image itself,
+    each section's data at the offset equal to its address, running on to
+    the next section. `shape` is "flat", "flat, .rsrc not on 512" (.rsrc 16
+    bytes further on, aligned to 0x10) or "flat, .rsrc's data ending in the
+    version data" (the version data copied 0x210 bytes into .rsrc, whose
+    data ends 16 bytes into it: the rest lies in the file right after)."""
+    pe = pefile.PE(str(fake_game("1.0.3.0")))
+    size = pe.OPTIONAL_HEADER.SizeOfImage
+    image = bytearray(pe.get_memory_mapped_image()[:size].ljust(size, b"\0"))
+    (rsrc,) = [i for i, section in enumerate(pe.sections) if section.Name.startswith(b".rsrc")]
+    starts = [section.VirtualAddress for section in pe.sections]
+    ends = starts[1:] + [size]
+    entry = (version_data(pe).get_file_offset() - pe.sections[rsrc].PointerToRawData
+             + starts[rsrc])
+    alignment = 0x200
+    if shape == "flat, .rsrc not on 512":
+        alignment = moved = 0x10
+        image[starts[rsrc]:ends[rsrc]] = bytes(moved) + image[starts[rsrc]:ends[rsrc] - moved]
+        starts[rsrc] += moved
+        ends[rsrc - 1] += moved
+        entry += moved
+        struct.pack_into("<I", image, entry, struct.unpack_from("<I", image, entry)[0] + moved)
+        struct.pack_into("<I", image, pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].get_file_offset(),
+                         starts[rsrc])
+    elif shape == "flat, .rsrc's data ending in the version data":
+        address, length = struct.unpack_from("<II", image, entry)
+        copy = starts[rsrc] + 0x210
+        image[copy:copy + length] = image[address:address + length]
+        struct.pack_into("<I", image, entry, copy)
+        ends[rsrc] = copy + 16
+    struct.pack_into("<II", image, pe.OPTIONAL_HEADER.get_file_offset() + 32, alignment, alignment)
+    struct.pack_into("<II", image, pe.FILE_HEADER.get_file_offset() + 8, 0, 0)  # no symbols
+    for section, start, end in zip(pe.sections, starts, ends):
+        struct.pack_into("<IIII", image, section.get_file_offset() + 8, end - start, start,
+                         end - start, start)
+    return bytes(image)
+
+
 def game_of_many_sections(count=100):
     """The fake game of 1.0.3.0 with empty sections added after its own up
     to `count`, its data moved on to make room for their headers."""
@@ -126,7 +168,8 @@ UNUSUAL_VERSION_SHAPES = ("among names", "among languages", "neutral first", "wL
                           "wLength 6", "wLength 60", "another root key", "64 KiB of data",
                           "data past the section's file data",
                           "section data not at a multiple of 512", "in the headers",
-                          "the 16-bit layout")
+                          "the 16-bit layout", "flat", "flat, .rsrc not on 512",
+                          "flat, .rsrc's data ending in the version data")
 
 
 class Run:
