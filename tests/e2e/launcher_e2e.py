@@ -101,41 +101,29 @@ def unusual_version_game(shape):
 
 
 def flat_version_game(shape):
-    """The fake game of 1.0.3.0 laid out flat, as the loader maps an image
-    whose sections are aligned below a page: the file is the image itself,
-    each section's data at the offset equal to its address, running on to
-    the next section. `shape` is "flat", "flat, .rsrc not on 512" (.rsrc 16
-    bytes further on, aligned to 0x10) or "flat, .rsrc's data ending in the
-    version data" (the version data copied 0x210 bytes into .rsrc, whose
-    data ends 16 bytes into it: the rest lies in the file right after)."""
+    """The fake game of 1.0.3.0 laid out flat, as the loader maps sections
+    aligned below a page: the file is the image, each section's data at the
+    offset equal to its address and running on to the next section."""
     pe = pefile.PE(str(fake_game("1.0.3.0")))
     size = pe.OPTIONAL_HEADER.SizeOfImage
     image = bytearray(pe.get_memory_mapped_image()[:size].ljust(size, b"\0"))
-    (rsrc,) = [i for i, section in enumerate(pe.sections) if section.Name.startswith(b".rsrc")]
     starts = [section.VirtualAddress for section in pe.sections]
     ends = starts[1:] + [size]
-    entry = (version_data(pe).get_file_offset() - pe.sections[rsrc].PointerToRawData
-             + starts[rsrc])
-    alignment = 0x200
-    if shape == "flat, .rsrc not on 512":
-        alignment = moved = 0x10
-        image[starts[rsrc]:ends[rsrc]] = bytes(moved) + image[starts[rsrc]:ends[rsrc] - moved]
-        starts[rsrc] += moved
-        ends[rsrc - 1] += moved
-        entry += moved
-        struct.pack_into("<I", image, entry, struct.unpack_from("<I", image, entry)[0] + moved)
+    r = [section.Name for section in pe.sections].index(b".rsrc\0\0\0")
+    entry = version_data(pe).get_file_offset() - pe.sections[r].PointerToRawData + starts[r]
+    alignment = 0x10 if "512" in shape else 0x200
+    if "512" in shape:  # .rsrc 16 bytes on, its directory and data entry with it
+        image[starts[r]:ends[r]] = bytes(16) + image[starts[r]:ends[r] - 16]
+        starts[r], ends[r - 1], entry = starts[r] + 16, ends[r - 1] + 16, entry + 16
+        struct.pack_into("<I", image, entry, struct.unpack_from("<I", image, entry)[0] + 16)
         struct.pack_into("<I", image, pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].get_file_offset(),
-                         starts[rsrc])
-    elif shape == "flat, .rsrc's data ending in the version data":
-        address, length = struct.unpack_from("<II", image, entry)
-        copy = starts[rsrc] + 0x210
-        image[copy:copy + length] = image[address:address + length]
-        struct.pack_into("<I", image, entry, copy)
-        ends[rsrc] = copy + 16
+                         starts[r])
+    elif "ending" in shape:  # the rest of the version data lies in the file after it
+        ends[r] = struct.unpack_from("<I", image, entry)[0] + 16
     struct.pack_into("<II", image, pe.OPTIONAL_HEADER.get_file_offset() + 32, alignment, alignment)
     struct.pack_into("<II", image, pe.FILE_HEADER.get_file_offset() + 8, 0, 0)  # no symbols
     for section, start, end in zip(pe.sections, starts, ends):
-        struct.pack_into("<IIII", image, section.get_file_offset() + 8, end - start, start,
+        struct.pack_into("<4I", image, section.get_file_offset() + 8, end - start, start,
                          end - start, start)
     return bytes(image)
 
