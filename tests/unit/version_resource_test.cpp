@@ -199,7 +199,7 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
        "0.0.0.0"},
       {"size running one byte out of the image", game, data_entry(4, 0xFA9), ""},
       {"size reaching the image's end", game, data_entry(4, 0xFA8), "1.0.3.0"},
-      {"section alignment 0", game, [](std::string& file) { Set32(file, 152 + 32, 0); }, ""},
+      {"section and file alignment 0", flat, alignment(0), ""},
       {"section alignment not a power of two", game,
        [](std::string& file) { Set32(file, 152 + 32, 0x1800); }, ""},
       {"section alignment 0x200, the section's address not its data's offset", game,
