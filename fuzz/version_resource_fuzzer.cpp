@@ -1,9 +1,10 @@
 // The resource reader on arbitrary bytes, taken as a whole PE file (for a
-// user of the language its last two bytes name) and as a version block.
-// Whatever the bytes, nothing may be read
-// outside them (the sanitizers watch), no more is asked of the file than the
-// largest headers, section table, three directory levels and data can take,
-// and what comes out has the form the launcher relies on.
+// user of the language its last two bytes name; the seeds hold images of
+// both layouts the loader maps, page-aligned and flat) and as a version
+// block. Whatever the bytes, nothing may be read outside them (the
+// sanitizers watch), no more is asked of the file than the largest headers,
+// section table, three directory levels and data can take, and what comes
+// out has the form the launcher relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -220,6 +220,8 @@ const std::size_t kSectionHeaderSize = 40;
 // The loader reads a section's data from its file offset rounded down to
 // this, whatever the file's own alignment says.
 const std::uint64_t kLoaderFileAlignment = 0x200;
+// Sections aligned below a page cannot each be mapped on pages of their own.
+const std::uint64_t kPageSize = 0x1000;
 const std::size_t kDirectoryHeaderSize = 16;
 const std::size_t kDirectoryEntrySize = 8;
 const std::uint32_t kSubdirectoryFlag = 0x80000000;
@@ -303,6 +305,13 @@ bool ReadAtAddress(const PeImage& image, std::uint64_t rva, std::size_t size,
 // The headers and the section table, mapped as the loader maps them; false
 // when the file is not a PE image with a resource directory, or its
 // sections overlap or run out of address order, which the loader refuses.
+//
+// An image whose sections are aligned below a page is mapped flat: its
+// first SizeOfImage bytes as the file holds them, every byte at the address
+// equal to its offset. The loader takes that layout only when it is the
+// file's own: the file aligned as the sections are, and each section's data
+// at the offset equal to its address and at least as long as the section,
+// as nothing after it is zeroed.
 bool ReadHeaders(PeImage& image) {
   std::vector<unsigned char> bytes;
   if (!ReadExactly(image.file, 0, kNewHeaderOffsetAt + 4, bytes) ||
@@ -334,6 +343,9 @@ bool ReadHeaders(PeImage& image) {
   // The loader maps sections at a power of two, and refuses anything else.
   const std::uint64_t section_alignment = Read32(&bytes[32]);
   if (section_alignment == 0 || (section_alignment & (section_alignment - 1)) != 0) return false;
+  const bool flat = section_alignment < kPageSize;
+  if (flat && Read32(&bytes[36]) != section_alignment) return false;
+  const std::uint64_t image_size = Read32(&bytes[56]);
   const std::uint64_t headers_size = Read32(&bytes[60]);
   image.regions.push_back({0, AlignUp(headers_size, section_alignment), 0, headers_size});
 
@@ -345,9 +357,11 @@ bool ReadHeaders(PeImage& image) {
     const unsigned char* header = &bytes[i * kSectionHeaderSize];
     const std::uint64_t virtual_size = Read32(header + 8);
     const std::uint64_t raw_size = Read32(header + 16);
+    const std::uint64_t raw_offset = Read32(header + 20);
     Region section{Read32(header + 12),
                    AlignUp(virtual_size ? virtual_size : raw_size, section_alignment),
-                   Read32(header + 20) & ~(kLoaderFileAlignment - 1), 0};
+                   raw_offset & ~(kLoaderFileAlignment - 1), 0};
+    if (flat && (raw_offset != section.address || virtual_size > raw_size)) return false;
     section.raw_size = std::min(raw_size, section.size);
     // The sections are mapped over the end of the headers' pages, but never
     // over each other.
@@ -359,6 +373,7 @@ bool ReadHeaders(PeImage& image) {
     if (section.address < last.address + last.size) return false;
     image.regions.push_back(section);
   }
+  if (flat) image.regions = {{0, image_size, 0, image_size}};
   return true;
 }
 

@@ -66,6 +66,8 @@ def unusual_version_game(shape):
     unusual `shape` that the system's version functions still read."""
     if shape in ("among names", "among languages", "neutral first"):
         return fake_game(shape.replace(" first", "").replace(" ", "_")).read_bytes()
+    if shape.startswith("flat"):
+        return flat_version_game(shape)
     data = bytearray(fake_game("1.0.3.0").read_bytes())
     pe = pefile.PE(data=bytes(data))
     entry = version_data(pe)
@@ -96,6 +98,34 @@ def unusual_version_game(shape):
         data[block:block + len(new)] = new
         struct.pack_into("<I", data, entry.get_file_offset() + 4, len(new))
     return bytes(data)
+
+
+def flat_version_game(shape):
+    """The fake game of 1.0.3.0 laid out flat, as the loader maps sections
+    aligned below a page: the file is the image, each section's data at the
+    offset equal to its address and running on to the next section."""
+    pe = pefile.PE(str(fake_game("1.0.3.0")))
+    size = pe.OPTIONAL_HEADER.SizeOfImage
+    image = bytearray(pe.get_memory_mapped_image()[:size].ljust(size, b"\0"))
+    starts = [section.VirtualAddress for section in pe.sections]
+    ends = starts[1:] + [size]
+    r = [section.Name for section in pe.sections].index(b".rsrc\0\0\0")
+    entry = version_data(pe).get_file_offset() - pe.sections[r].PointerToRawData + starts[r]
+    alignment = 0x10 if "512" in shape else 0x200
+    if "512" in shape:  # .rsrc 16 bytes on, its directory and data entry with it
+        image[starts[r]:ends[r]] = bytes(16) + image[starts[r]:ends[r] - 16]
+        starts[r], ends[r - 1], entry = starts[r] + 16, ends[r - 1] + 16, entry + 16
+        struct.pack_into("<I", image, entry, struct.unpack_from("<I", image, entry)[0] + 16)
+        struct.pack_into("<I", image, pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].get_file_offset(),
+                         starts[r])
+    elif "ending" in shape:  # the rest of the version data lies in the file after it
+        ends[r] = struct.unpack_from("<I", image, entry)[0] + 16
+    struct.pack_into("<II", image, pe.OPTIONAL_HEADER.get_file_offset() + 32, alignment, alignment)
+    struct.pack_into("<II", image, pe.FILE_HEADER.get_file_offset() + 8, 0, 0)  # no symbols
+    for section, start, end in zip(pe.sections, starts, ends):
+        struct.pack_into("<4I", image, section.get_file_offset() + 8, end - start, start,
+                         end - start, start)
+    return bytes(image)
 
 
 def game_of_many_sections(count=100):
@@ -156,7 +186,8 @@ UNUSUAL_VERSION_SHAPES = ("among names", "among languages", "neutral first", "wL
                           "wLength 6", "wLength 60", "another root key", "64 KiB of data",
                           "data past the section's file data",
                           "section data not at a multiple of 512", "in the headers",
-                          "the 16-bit layout")
+                          "the 16-bit layout", "flat", "flat, .rsrc not on 512",
+                          "flat, .rsrc's data ending in the version data")
 
 
 class Run:

@@ -145,6 +145,10 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
   const auto target = [](std::size_t at, std::uint32_t value) -> Damage {
     return [=](std::string& file) { Set32(file, at + 4, value); };
   };
+  // The section and file alignment, as one.
+  const auto alignment = [](std::uint32_t value) -> Damage {
+    return [=](std::string& file) { Set32(file, 152 + 32, value); Set32(file, 152 + 36, value); };
+  };
   const auto both = [](Damage first, Damage second) -> Damage {
     return [=](std::string& file) { first(file); second(file); };
   };
@@ -158,6 +162,8 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
     return built({{key, name}}, Pair(language));
   };
   const char* game = "fake-game-pe32";
+  // The same laid out flat, its sections aligned to 0x10: .rsrc at 0x210.
+  const char* flat = "fake-game-flat";
   const char* launcher = "launcher-block";
   // Version resources in two languages: Chinese (Taiwan), 9.9.9.9, its
   // entry at 576; US English, 1.0.3.0, at 584.
@@ -193,11 +199,29 @@ TEST(VersionResourceTest, EveryDamageIsReadAsNoVersionOrFewerNames) {
        "0.0.0.0"},
       {"size running one byte out of the image", game, data_entry(4, 0xFA9), ""},
       {"size reaching the image's end", game, data_entry(4, 0xFA8), "1.0.3.0"},
-      {"section alignment 0", game, [](std::string& file) { Set32(file, 152 + 32, 0); }, ""},
+      {"section and file alignment 0", flat, alignment(0), ""},
       {"section alignment not a power of two", game,
        [](std::string& file) { Set32(file, 152 + 32, 0x1800); }, ""},
-      {"section alignment 0x200", game,
-       [](std::string& file) { Set32(file, 152 + 32, 0x200); }, "1.0.3.0"},
+      {"section alignment 0x200, the section's address not its data's offset", game,
+       [](std::string& file) { Set32(file, 152 + 32, 0x200); }, ""},
+      {"flat, alignment 0x10, .rsrc 16 bytes past a multiple of 512", flat, none, "1.0.3.0"},
+      {"flat, alignment 0x200", flat, alignment(0x200), "1.0.3.0"},
+      {"flat, alignment 0x800, the section's data ending in the version data", flat,
+       both(alignment(0x800), both(section(8, 0x68), section(16, 0x68))), "1.0.3.0"},
+      {"flat, the resources between the headers and a section after them", flat,
+       [](std::string& file) {
+         Set32(file, 152 + 60, 0x200);  // SizeOfHeaders
+         for (std::size_t field : {8, 16}) Set32(file, 376 + field, 8);
+         for (std::size_t field : {12, 20}) Set32(file, 376 + field, 0x400);
+       },
+       "1.0.3.0"},
+      {"flat, SizeOfImage ending in the version data", flat,
+       [](std::string& file) { Set32(file, 152 + 56, 0x400); }, ""},
+      {"flat, file alignment other than the sections'", flat,
+       [](std::string& file) { Set32(file, 152 + 36, 0x20); }, ""},
+      {"flat, the section's data at another offset than its address", flat, section(20, 0x400),
+       ""},
+      {"flat, the section longer than its data", flat, section(16, 0x200), ""},
       {"200 sections", game, sections(200), "1.0.3.0"},
       {"50 sections, the resources last", game, sections(50, true), "1.0.3.0"},
       {"two sections overlapping", game,
