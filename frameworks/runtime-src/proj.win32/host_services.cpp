@@ -83,7 +83,7 @@ std::wstring ModuleFileName() {
 }
 
 // A game file open for reading, and what is read of it, such as "the
-// version of C:\\...\\Slots.exe", for the trace of a step that fails.
+// version of C:\...\Slots.exe", for the trace of a step that fails.
 struct GameFile {
   HANDLE handle = nullptr;
   std::string reading;
@@ -120,8 +120,8 @@ std::size_t ReadFileBytes(void* context, std::uint64_t offset, void* buffer, std
 bool OpenGameFile(const PathString& path, GameFile& file) {
   file.reading = "the version of " + InWindowsForm(path);
   const HANDLE handle = CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     TraceFileError(file, "CreateFileW", LastErrorOrFailure());
     return false;
