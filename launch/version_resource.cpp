@@ -447,19 +447,17 @@ std::optional<std::uint32_t> FindLanguage(const Directory& directory,
   return std::nullopt;
 }
 
-// The RVA and size of the data of resource `type`, `name`, in the language
-// FindResource picks. Each level is read once, so that no offset in the
-// file can send the walk round in a circle.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> ResourceData(const PeImage& image,
-                                                                    std::uint16_t type_id,
-                                                                    std::uint16_t name_id,
-                                                                    std::uint16_t user_language) {
+// The RVA and size of the data of the version resource (type 16, name 1),
+// in the language FindResource picks. Each level is read once, so that no
+// offset in the file can send the walk round in a circle.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> VersionData(const PeImage& image,
+                                                                   std::uint16_t user_language) {
   const std::optional<Directory> types = ReadDirectory(image, 0);
   const std::optional<std::uint32_t> type =
-      types ? FindEntry(*types, type_id, true) : std::nullopt;
+      types ? FindEntry(*types, kVersionResourceType, true) : std::nullopt;
   const std::optional<Directory> names = type ? ReadDirectory(image, *type) : std::nullopt;
   const std::optional<std::uint32_t> name =
-      names ? FindEntry(*names, name_id, true) : std::nullopt;
+      names ? FindEntry(*names, kVersionResourceName, true) : std::nullopt;
   const std::optional<Directory> languages = name ? ReadDirectory(image, *name) : std::nullopt;
   const std::optional<std::uint32_t> language =
       languages ? FindLanguage(*languages, user_language) : std::nullopt;
@@ -500,8 +498,7 @@ VersionResource ReadVersionResource(const FileByteReader& file, std::uint16_t us
   // does not lie whole in the image, as the system copies all of it.
   PeImage image{file, {}};
   if (!ReadHeaders(image)) return {};
-  const auto data =
-      ResourceData(image, kVersionResourceType, kVersionResourceName, user_language);
+  const auto data = VersionData(image, user_language);
   std::vector<unsigned char> bytes;
   if (!data || !IsMapped(image, data->first, data->second) ||
       !ReadAtAddress(image, data->first,

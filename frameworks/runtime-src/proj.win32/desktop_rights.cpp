@@ -10,6 +10,7 @@
 
 #include "host_services.h"
 #include "scoped_handle.h"
+#include "system_error.h"
 #include "system_library.h"
 #include "trace_output.h"
 
@@ -112,7 +113,7 @@ HANDLE DesktopShellToken(SystemError& error) {
   ScopedHandle shell_token(process ? OpenToken(process.get(), TOKEN_QUERY | TOKEN_DUPLICATE)
                                    : nullptr);
   if (!shell_token) {
-    error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    error = LastErrorOrFailure();
     TraceSystemError("the desktop shell's token", error);
     return nullptr;
   }
@@ -135,12 +136,13 @@ HANDLE DesktopShellToken(SystemError& error) {
   const auto duplicate_token =
       GetSystemFunctionAs<DuplicateTokenExFunction>(L"advapi32.dll", "DuplicateTokenEx");
   HANDLE primary = nullptr;
+  if (!duplicate_token) SetLastError(ERROR_PROC_NOT_FOUND);
   if (!duplicate_token ||
       !duplicate_token(shell_token.get(),
                        TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
                            TOKEN_ADJUST_SESSIONID,
                        nullptr, SecurityImpersonation, TokenPrimary, &primary)) {
-    error = duplicate_token && GetLastError() ? GetLastError() : ERROR_PROC_NOT_FOUND;
+    error = LastErrorOrFailure();
     TraceSystemError("the desktop shell's token", error);
     return nullptr;
   }

@@ -13,6 +13,7 @@
 #include "host_services.h"
 #include "scoped_handle.h"
 #include "shell_folder.h"
+#include "system_error.h"
 #include "system_library.h"
 #include "trace_output.h"
 #include "utf_conversion.h"
@@ -45,13 +46,6 @@ std::string WithForwardSlashes(std::string path) {
 // Most accept "/" too, but a program handed a command line with "/" in it
 // may split its own path on "\\" to find its folder, and fail to.
 std::wstring WindowsPath(const PathString& path) { return UTF8ToWide(InWindowsForm(path)); }
-
-// The reason the last call failed; never 0, so that a failure cannot read as
-// a start even when Windows gives no reason.
-SystemError LastErrorOrFailure() {
-  const DWORD error = GetLastError();
-  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
 
 // The working directory, however long; empty on failure.
 std::wstring CurrentDirectory() {

@@ -1,8 +1,13 @@
-// The system's own words for an error code.
+// The system's errors: the last one, and its own words for each.
 #include <windows.h>
 
-#include "host_services.h"
+#include "system_error.h"
 #include "utf_conversion.h"
+
+SystemError LastErrorOrFailure() {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
 
 std::string GetSystemErrorText(SystemError error) {
   wchar_t* text = nullptr;
